@@ -1,0 +1,33 @@
+# Thin wrapper over the CMake presets, so that a fresh clone needs two commands.
+BUILD := build/release
+EXAMPLE_OUT := build/example
+
+.PHONY: all build run test sanitize-test bench clean
+
+all: build
+
+build:
+	cmake --preset release
+	cmake --build --preset release
+
+# The example job: count the example motifs in the example peaks, show the first rows.
+run: build
+	mkdir -p $(EXAMPLE_OUT)
+	$(BUILD)/sitecount/Sitecount examples/peaks.fa examples/motifs.mot \
+	  $(EXAMPLE_OUT)/presence.tab 1
+	@echo "First rows of $(EXAMPLE_OUT)/presence.tab:"
+	@head -n 6 $(EXAMPLE_OUT)/presence.tab
+
+test: build
+	ctest --preset release
+
+sanitize-test:
+	cmake --preset sanitize
+	cmake --build --preset sanitize
+	ctest --preset sanitize
+
+bench: build
+	$(BUILD)/bench/search_bench
+
+clean:
+	rm -rf build

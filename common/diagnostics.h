@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Reports on standard error that `file_name` cannot be opened, in the wording with the
+// full stop ("Can't open x file."), and ends the process with exit code 1.
+[[noreturn]] void ExitCannotOpen(const std::string& file_name);
+
+// The same report in the utility library's wording, without the full stop
+// ("Can't open x file"), then exit code 1.
+[[noreturn]] void ReportOpenFailure(const std::string& file_name);
+
+// Reports input that cannot honestly be processed as one line on standard error,
+// "file:line: what", and ends the process with exit code 1.
+[[noreturn]] void ExitBadInput(const std::string& file_name, std::size_t line_number,
+                               const std::string& what);
+
+// The same for a problem that belongs to the whole file rather than to one line: "file: what".
+[[noreturn]] void ExitBadInput(const std::string& file_name, const std::string& what);
+
+// Refuses to write `output_name` when it names the same file as `input_name` (by path, link
+// or hard link): reports "file: what" and ends the process with exit code 1, so that an
+// input is never truncated by its own run.
+void ExitIfSameFile(const std::string& output_name, const std::string& input_name);
+
+// True when both names lead to one existing file.
+bool SameFile(const std::string& first_name, const std::string& second_name);
