@@ -76,8 +76,8 @@ StringList SplitString(std::string_view line, std::string_view separators, std::
   return fields;
 }
 
-std::uint32_t SplitStringInto(std::string_view line, std::string_view separators,
-                              std::size_t start, StringList& fields) {
+std::uint32_t SplitStringInto(std::string_view line, std::string_view separators, std::size_t start,
+                              StringList& fields) {
   // Tab-separated tables split on one character: a plain comparison beats the table lookup.
   if (separators.size() == 1) {
     const char separator = separators.front();
@@ -91,8 +91,8 @@ std::istream& GetLineUntil(std::istream& in, std::string& line, std::string_view
   // getline leaves the string untouched when the stream is already at its end.
   line.clear();
   std::getline(in, line);
-  const std::size_t cut = stop_set.size() == 1 ? line.find(stop_set.front())
-                                               : line.find_first_of(stop_set);
+  const std::size_t cut =
+      stop_set.size() == 1 ? line.find(stop_set.front()) : line.find_first_of(stop_set);
   if (cut != std::string::npos) line.resize(cut);
   return in;
 }

@@ -53,8 +53,8 @@ StringList SplitString(std::string_view line, std::string_view separators, std::
 // SplitString into a list that the caller keeps across lines: `fields` is emptied first and
 // its storage reused, so that splitting line after line allocates next to nothing. Returns
 // the number of fields.
-std::uint32_t SplitStringInto(std::string_view line, std::string_view separators,
-                              std::size_t start, StringList& fields);
+std::uint32_t SplitStringInto(std::string_view line, std::string_view separators, std::size_t start,
+                              StringList& fields);
 
 // Reads the next line (up to "\n", which is consumed and not stored) into `line`, then cuts
 // it at its first character in `stop_set`. At end of input `line` is empty and the stream

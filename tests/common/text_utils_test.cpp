@@ -51,8 +51,7 @@ TEST(SplitString, RunsOfSeparatorsMergeAndNoFieldIsEmpty) {
 TEST(SplitStringInto, ReusedListHoldsOnlyTheLatestLine) {
   StringList fields;
   EXPECT_EQ(SplitStringInto("a\tb\tc\td", "\t", 0, fields), 4u);
-  EXPECT_EQ(SplitStringInto("a long field beyond the small-string buffer\t9", "\t", 0, fields),
-            2u);
+  EXPECT_EQ(SplitStringInto("a long field beyond the small-string buffer\t9", "\t", 0, fields), 2u);
   EXPECT_EQ(ItemsOf(fields), (Strings{"a long field beyond the small-string buffer", "9"}));
   EXPECT_EQ(SplitStringInto("\t", "\t", 0, fields), 0u);
   EXPECT_EQ(ItemsOf(fields), Strings{});
