@@ -39,6 +39,24 @@ inline bool StrandMatches(const NucleotideCode* sequence_at, const NucleotideCod
 
 constexpr int kNoMatch = -1;
 
+// The direction that a pair of strand results gives for an orientation, or kNoMatch.
+inline int DirectionOf(bool forward, bool reverse, int orientation) {
+  switch (orientation) {
+    case MOTORIENT_FWD:
+      return forward ? 0 : kNoMatch;
+    case MOTORIENT_COMPL:
+      return reverse ? 1 : kNoMatch;
+    case MOTORIENT_BOTH:
+      return forward && reverse ? 2 : kNoMatch;
+    case MOTORIENT_ANY:
+      if (forward && reverse) return 2;
+      if (forward) return 0;
+      return reverse ? 1 : kNoMatch;
+    default:
+      return kNoMatch;
+  }
+}
+
 // The strand test at one start position: the direction of the match (0 forward, 1 reverse
 // complement, 2 both), or kNoMatch. The reverse strand is tested by reading the reverse
 // complement forward over the same stretch of the sequence.
@@ -55,20 +73,7 @@ inline int TestWindow(const NucleotideCode* sequence_at, const IUPAC_Motif& moti
   }
   const bool reverse =
       test_reverse && StrandMatches(sequence_at, motif.revComplCodes.data(), length);
-  switch (orientation) {
-    case MOTORIENT_FWD:
-      return 0;
-    case MOTORIENT_COMPL:
-      return reverse ? 1 : kNoMatch;
-    case MOTORIENT_BOTH:
-      return reverse ? 2 : kNoMatch;
-    case MOTORIENT_ANY:
-      if (forward && reverse) return 2;
-      if (forward) return 0;
-      return reverse ? 1 : kNoMatch;
-    default:
-      return kNoMatch;
-  }
+  return DirectionOf(forward, reverse, orientation);
 }
 
 // The candidate start positions of a window: [first, last_plus_one). Empty when the window
@@ -97,6 +102,68 @@ bool Searchable(const IUPAC_Motif& motif) {
   return !motif.codes.empty() && motif.revComplCodes.size() == motif.codes.size();
 }
 
+// After a scan, found and lastDirection describe the last candidate tested.
+void SetMatchState(IUPAC_Motif& motif, int direction) {
+  motif.found = direction != kNoMatch ? 1 : 0;
+  motif.lastDirection = direction != kNoMatch ? direction : 0;
+}
+
+// Motifs up to this length are scanned bit-parallel: one bit per motif position.
+constexpr std::size_t kMaxBitParallelLength = 64;
+
+// For each sequence code (17 for anything else), the motif positions it matches, one bit
+// each, for the forward codes and for the reverse complement.
+struct PositionMasks {
+  std::array<std::uint64_t, kSafeSize> forward{};
+  std::array<std::uint64_t, kSafeSize> reverse{};
+};
+
+void BuildPositionMasks(const IUPAC_Motif& motif, PositionMasks& masks) {
+  for (std::size_t i = 0; i < motif.codes.size(); ++i) {
+    const std::size_t forward_code = SafeIndex(motif.codes[i]);
+    const std::size_t reverse_code = SafeIndex(motif.revComplCodes[i]);
+    for (std::size_t seq = 0; seq < kSafeSize; ++seq) {
+      masks.forward[seq] |= std::uint64_t{kSafeMatch[seq][forward_code]} << i;
+      masks.reverse[seq] |= std::uint64_t{kSafeMatch[seq][reverse_code]} << i;
+    }
+  }
+}
+
+// Calls on_candidate(p, direction) for every candidate start position in increasing order,
+// direction being kNoMatch where the motif does not match; stops when it returns false.
+// Short motifs run a shift-and scan: bit i of a strand's state says that the last i + 1
+// sequence codes match the first i + 1 motif positions, so each sequence code costs a few
+// branch-free operations per strand however the windows end. Longer motifs test each
+// window in turn.
+template <typename OnCandidate>
+void ScanCandidates(std::span<const NucleotideCode> sequence, const Candidates& candidates,
+                    const IUPAC_Motif& motif, int orientation, OnCandidate on_candidate) {
+  if (candidates.empty()) return;
+  const std::size_t length = motif.codes.size();
+  if (length > kMaxBitParallelLength) {
+    for (std::size_t p = candidates.first; p < candidates.last_plus_one; ++p) {
+      if (!on_candidate(p, TestWindow(sequence.data() + p, motif, orientation))) return;
+    }
+    return;
+  }
+  PositionMasks masks;
+  BuildPositionMasks(motif, masks);
+  const std::uint64_t full_match = std::uint64_t{1} << (length - 1);
+  std::uint64_t forward_state = 0;
+  std::uint64_t reverse_state = 0;
+  const std::size_t text_end = candidates.last_plus_one + length - 1;
+  for (std::size_t j = candidates.first; j < text_end; ++j) {
+    const std::size_t code = SafeIndex(sequence[j]);
+    forward_state = ((forward_state << 1) | 1) & masks.forward[code];
+    reverse_state = ((reverse_state << 1) | 1) & masks.reverse[code];
+    if (j + 1 < candidates.first + length) continue;
+    const int direction =
+        DirectionOf((forward_state & full_match) != 0, (reverse_state & full_match) != 0,
+                    orientation);
+    if (!on_candidate(j + 1 - length, direction)) return;
+  }
+}
+
 }  // namespace
 
 int IUPAC_Motif::MatchAt(std::span<const NucleotideCode> sequence, std::uint32_t p,
@@ -123,19 +190,17 @@ int IUPAC_Motif::FindAll(std::span<const NucleotideCode> sequence, std::uint32_t
   if (!Searchable(*this)) return 0;
   const Candidates candidates = WindowCandidates(sequence.size(), start, len, codes.size());
   bool appended = false;
-  int match_direction = kNoMatch;
-  for (std::size_t p = candidates.first; p < candidates.last_plus_one; ++p) {
-    match_direction = TestWindow(sequence.data() + p, *this, orientation);
-    if (match_direction != kNoMatch) {
+  int last_direction = kNoMatch;
+  ScanCandidates(sequence, candidates, *this, orientation, [&](std::size_t p, int direction) {
+    last_direction = direction;
+    if (direction != kNoMatch) {
       positions.push_back(static_cast<std::uint32_t>(p));
-      directions.push_back(match_direction);
+      directions.push_back(direction);
       appended = true;
     }
-  }
-  if (!candidates.empty()) {
-    found = match_direction != kNoMatch ? 1 : 0;
-    lastDirection = match_direction != kNoMatch ? match_direction : 0;
-  }
+    return true;
+  });
+  if (!candidates.empty()) SetMatchState(*this, last_direction);
   return appended ? 1 : 0;
 }
 
@@ -148,19 +213,16 @@ int IUPAC_Motif::FindFirst(std::span<const NucleotideCode> sequence, std::uint32
     position = std::numeric_limits<std::uint32_t>::max();
     return 0;
   }
-  found = 0;
-  lastDirection = 0;
-  for (std::size_t p = candidates.first; p < candidates.last_plus_one; ++p) {
-    const int match_direction = TestWindow(sequence.data() + p, *this, orientation);
-    if (match_direction != kNoMatch) {
-      found = 1;
-      lastDirection = match_direction;
-      position = static_cast<std::uint32_t>(p);
-      direction = match_direction;
-      return 1;
-    }
-  }
-  return 0;
+  int last_direction = kNoMatch;
+  ScanCandidates(sequence, candidates, *this, orientation, [&](std::size_t p, int tested) {
+    last_direction = tested;
+    if (tested == kNoMatch) return true;
+    position = static_cast<std::uint32_t>(p);
+    direction = tested;
+    return false;
+  });
+  SetMatchState(*this, last_direction);
+  return last_direction != kNoMatch ? 1 : 0;
 }
 
 int IUPAC_Motif::Contains(std::span<const NucleotideCode> sequence, std::uint32_t start,
@@ -189,15 +251,13 @@ std::uint32_t IUPAC_Motif::CountOccurrences(std::span<const NucleotideCode> sequ
       WindowCandidates(sequence.size(), 0, static_cast<std::uint32_t>(sequence.size()),
                        codes.size());
   std::uint32_t occurrences = 0;
-  int match_direction = kNoMatch;
-  for (std::size_t p = candidates.first; p < candidates.last_plus_one; ++p) {
-    match_direction = TestWindow(sequence.data() + p, *this, orientation);
-    if (match_direction != kNoMatch) ++occurrences;
-  }
-  if (!candidates.empty()) {
-    found = match_direction != kNoMatch ? 1 : 0;
-    lastDirection = match_direction != kNoMatch ? match_direction : 0;
-  }
+  int last_direction = kNoMatch;
+  ScanCandidates(sequence, candidates, *this, orientation, [&](std::size_t, int direction) {
+    last_direction = direction;
+    occurrences += direction != kNoMatch ? 1 : 0;
+    return true;
+  });
+  if (!candidates.empty()) SetMatchState(*this, last_direction);
   return occurrences;
 }
 

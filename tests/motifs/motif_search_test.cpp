@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -169,6 +171,68 @@ TEST(MotifSearch, PresenceInSetCountsSequencesAndPercentage) {
   EXPECT_EQ(motif.PresenceInSet(empty, MOTORIENT_ANY, number, percentage), 1);
   EXPECT_EQ(number, 0u);
   EXPECT_TRUE(std::isnan(percentage));
+}
+
+}  // namespace
+
+namespace {
+
+// Every scan must agree with the window test applied position by position, for short
+// motifs (scanned bit-parallel) and long ones (scanned window by window) alike.
+TEST(MotifSearch, ScansAgreeWithTheWindowTestAtEveryPosition) {
+  std::mt19937 random(20261207);
+  const std::string motif_symbols = "ACGTACGTACGTRYMKWSBVHDNNNNN-+U";
+  const std::string residue_symbols = "ACGTACGTACGTACGTNRYW-";
+  const auto pick = [&](const std::string& symbols) {
+    return symbols[std::uniform_int_distribution<std::size_t>(0, symbols.size() - 1)(random)];
+  };
+  for (int round = 0; round < 400; ++round) {
+    const std::size_t motif_length = 1 + round % 70;
+    std::string motif_text;
+    for (std::size_t i = 0; i < motif_length; ++i) motif_text += pick(motif_symbols);
+    // Plant the motif itself now and then so that long motifs match too.
+    std::string residues;
+    for (int i = 0; i < 150; ++i) residues += pick(residue_symbols);
+    if (round % 3 == 0) residues.insert(40, IUPAC_Motif(motif_text).MotifString(round % 2, 0));
+    const auto sequence = Seq(residues);
+    IUPAC_Motif motif(motif_text);
+    for (int orientation = -1; orientation <= 4; ++orientation) {
+      SCOPED_TRACE(motif_text + " / " + residues + " / " + std::to_string(orientation));
+      Positions expected_positions;
+      Directions expected_directions;
+      IUPAC_Motif probe(motif_text);
+      int direction = 0;
+      for (std::uint32_t p = 0; p + motif_length <= sequence.size(); ++p) {
+        if (probe.MatchAt(sequence, p, orientation, &direction) == 1) {
+          expected_positions.push_back(p);
+          expected_directions.push_back(direction);
+        }
+      }
+      Positions positions;
+      Directions directions;
+      motif.FindAll(sequence, 0, static_cast<std::uint32_t>(sequence.size()), orientation,
+                    positions, directions);
+      ASSERT_EQ(positions, expected_positions);
+      ASSERT_EQ(directions, expected_directions);
+      EXPECT_EQ(motif.found, probe.found);
+      EXPECT_EQ(motif.lastDirection, probe.lastDirection);
+      ASSERT_EQ(motif.CountOccurrences(sequence, orientation), expected_positions.size());
+
+      std::uint32_t first = 0;
+      int first_direction = -1;
+      const int found = motif.FindFirst(sequence, 5, 120, orientation, first, first_direction);
+      const auto in_window = std::find_if(
+          expected_positions.begin(), expected_positions.end(),
+          [&](std::uint32_t p) { return p >= 5 && p + motif_length <= 125; });
+      ASSERT_EQ(found, in_window != expected_positions.end() ? 1 : 0);
+      if (found == 1) {
+        EXPECT_EQ(first, *in_window);
+        EXPECT_EQ(first_direction,
+                  expected_directions[static_cast<std::size_t>(in_window -
+                                                               expected_positions.begin())]);
+      }
+    }
+  }
 }
 
 }  // namespace
