@@ -12,6 +12,8 @@
 #
 # Called as: cmake -DPROGRAM_Sitecount=... -DCASE_DIR=... -DRUN_DIR=... -P run_case.cmake
 
+cmake_minimum_required(VERSION 3.25)
+
 set(work_dir ${RUN_DIR}/work)
 set(capture_dir ${RUN_DIR}/capture)
 file(REMOVE_RECURSE ${RUN_DIR})

@@ -1,0 +1,160 @@
+#include "motifs/motif_set.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <istream>
+#include <ostream>
+
+#include "common/diagnostics.h"
+
+namespace {
+
+constexpr std::string_view kMotifFirstLetters = "ATGCRYMKWSBVHDNatgcrymkwsbvhdn";
+
+// The character as a reader can see it in a message: itself when printable, else its byte.
+std::string ShowCharacter(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  if (byte > 32 && byte < 127) return std::string("'") + c + "'";
+  if (c == ' ') return "a blank";
+  if (c == '\t') return "a tab";
+  if (c == '\r') return "a carriage return";
+  char text[16];
+  std::snprintf(text, sizeof text, "byte 0x%02X", byte);
+  return text;
+}
+
+// Reads a number as strtod does (white space skipped, the count of characters consumed
+// known); false when there is none or it is beyond the range of a double.
+bool ReadMotifValue(const char*& cursor, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(cursor, &end);
+  if (end == cursor) return false;
+  if (errno == ERANGE && std::isinf(value)) return false;
+  cursor = end;
+  return true;
+}
+
+IUPAC_Motif& GrowByCopyOf(MotifSet& set, const IUPAC_Motif& motif) {
+  IUPAC_Motif& added = set.AppendMotif();
+  added.CopyFrom(motif);
+  return added;
+}
+
+// Reads motif lines into `set` until the list ends. A malformed line ends the process with
+// a message when the file is known, and sets failbit otherwise.
+void ReadMotifLines(std::istream& in, MotifSet& set, const std::string* file_name) {
+  IUPAC_Motif motif;
+  std::string line;
+  std::string problem;
+  std::size_t line_number = 0;
+  while (std::getline(in, line)) {
+    ++line_number;
+    switch (ParseMotifLine(line, motif, problem)) {
+      case MotifLineKind::kMotif:
+        GrowByCopyOf(set, motif);
+        break;
+      case MotifLineKind::kNotMotifLine:
+        return;
+      case MotifLineKind::kMalformed:
+        if (file_name != nullptr) ExitBadInput(*file_name, line_number, problem);
+        in.setstate(std::ios::failbit);
+        return;
+    }
+  }
+}
+
+}  // namespace
+
+MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
+                             std::string& problem) {
+  if (line.empty() || kMotifFirstLetters.find(line[0]) == std::string_view::npos) {
+    return MotifLineKind::kNotMotifLine;
+  }
+  const std::size_t tab = line.find('\t');
+  std::string text = line.substr(0, tab);
+  if (tab == std::string::npos && !text.empty() && text.back() == '\r') text.pop_back();
+
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (CharToMotifCode(text[i]) == kNotNucleotide) {
+      problem = "motif '" + text + "' holds " + ShowCharacter(text[i]) + " at position " +
+                std::to_string(i + 1) +
+                ", which is not an IUPAC symbol (one of ATGCRYMKWSBVHDN-+)";
+      return MotifLineKind::kMalformed;
+    }
+  }
+
+  double values[3] = {0, 0, 0};
+  if (tab != std::string::npos) {
+    const char* cursor = line.c_str() + tab + 1;
+    for (std::size_t k = 0; k < 3; ++k) {
+      if (!ReadMotifValue(cursor, values[k])) {
+        problem = "expected three numbers after the tab of motif '" + text + "', found " +
+                  std::to_string(k) + " (a number is missing, unreadable or out of range)";
+        return MotifLineKind::kMalformed;
+      }
+    }
+  }
+  motif.InitFromString(text);
+  motif.value1 = values[0];
+  motif.value2 = values[1];
+  motif.value3 = values[2];
+  return MotifLineKind::kMotif;
+}
+
+MotifSet::MotifSet(std::uint32_t n) : motifs(n), count(n) {}
+
+MotifSet::MotifSet(std::uint32_t n, std::uint32_t length) : motifs(n), count(n) {
+  for (IUPAC_Motif& motif : motifs) motif.InitLength(length);
+}
+
+IUPAC_Motif& MotifSet::AppendMotif() {
+  ++count;
+  motifs.resize(count);
+  return motifs.back();
+}
+
+int MotifSet::fload(std::string file_name) {
+  std::ifstream in(file_name);
+  if (!in) ExitCannotOpen(file_name);
+  ReadMotifLines(in, *this, &file_name);
+  name = file_name;
+  return 0;
+}
+
+int MotifSet::fsave(std::string file_name) const {
+  std::ofstream out(file_name);
+  if (!out) ExitCannotOpen(file_name);
+  out << *this;
+  return 0;
+}
+
+void MotifSet::PrintWithValues(std::ostream& out, int strand, int raw, int asIntegers) const {
+  for (const IUPAC_Motif& motif : motifs) {
+    motif.PrintWithValues(out, strand, raw, asIntegers);
+    out << std::endl;
+  }
+}
+
+std::istream& operator>>(std::istream& in, IUPAC_Motif& motif) {
+  std::string line;
+  if (!std::getline(in, line)) return in;
+  std::string problem;
+  if (ParseMotifLine(line, motif, problem) == MotifLineKind::kMalformed) {
+    in.setstate(std::ios::failbit);
+  }
+  return in;
+}
+
+std::istream& operator>>(std::istream& in, MotifSet& set) {
+  ReadMotifLines(in, set, nullptr);
+  return in;
+}
+
+std::ostream& operator<<(std::ostream& out, const MotifSet& set) {
+  for (const IUPAC_Motif& motif : set.motifs) out << motif << std::endl;
+  return out;
+}

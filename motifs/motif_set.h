@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "motifs/iupac_motif.h"
+
+// The motifs of one motif file, in file order.
+class MotifSet {
+ public:
+  std::vector<IUPAC_Motif> motifs;
+  std::uint32_t count = 0;  // always motifs.size()
+  std::string name;         // the file the set was loaded from
+
+  MotifSet() = default;
+  // n default motifs.
+  explicit MotifSet(std::uint32_t n);
+  // n motifs of `length` positions of A.
+  MotifSet(std::uint32_t n, std::uint32_t length);
+
+  // Appends the motif lines of a motif file, up to its first line that is not a motif
+  // line, and sets `name`. Exits with code 1, naming the file and line, when a motif line
+  // is malformed (a non-IUPAC character, or missing or out-of-range numbers), and with
+  // "Can't open NAME file." when the file cannot be opened. Returns 0.
+  int fload(std::string file_name);
+  // Writes one motif line per motif, replacing the file; exits with code 1 when it cannot
+  // be created. Returns 0.
+  int fsave(std::string file_name) const;
+  // PrintWithValues of every motif, each followed by a line end.
+  void PrintWithValues(std::ostream& out, int strand, int raw, int asIntegers) const;
+
+  // The new last element, after growing the set by one default motif.
+  IUPAC_Motif& AppendMotif();
+};
+
+// What one line of a motif file holds.
+enum class MotifLineKind {
+  kMotif,         // a motif line, read into the motif
+  kNotMotifLine,  // a line that does not start with a motif letter: the motif list ends
+  kMalformed,     // a motif line that cannot be read honestly; `problem` says why
+};
+
+// Reads one motif line: the motif text up to the first tab, then three numbers. A line
+// without a tab is a bare motif (a trailing carriage return dropped) with values 0.
+MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
+                             std::string& problem);
+
+// Reads one motif line into `motif`; leaves it untouched when the line is not a motif line.
+// A malformed line sets the stream's failbit.
+std::istream& operator>>(std::istream& in, IUPAC_Motif& motif);
+// Appends every motif up to the first line that is not a motif line (or a malformed one,
+// which also sets failbit).
+std::istream& operator>>(std::istream& in, MotifSet& set);
+// One motif line per motif.
+std::ostream& operator<<(std::ostream& out, const MotifSet& set);
