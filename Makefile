@@ -17,6 +17,12 @@ run: build
 	  $(EXAMPLE_OUT)/presence.tab 1
 	@echo "First rows of $(EXAMPLE_OUT)/presence.tab:"
 	@head -n 6 $(EXAMPLE_OUT)/presence.tab
+# Then apply the fitted model. Scorefit runs inside $(EXAMPLE_OUT), so that out_b.tab,
+# which it always writes to the working directory, lands there too.
+	cd $(EXAMPLE_OUT) && $(CURDIR)/$(BUILD)/scorefit/Scorefit \
+	  $(CURDIR)/examples/coefficients.tab presence.tab predicted.tab
+	@echo "Observed Ln(Peak score) and Predicted, first rows of $(EXAMPLE_OUT)/predicted.tab:"
+	@awk -F'\t' 'NR <= 11 { print $$2 "\t" $$NF }' $(EXAMPLE_OUT)/predicted.tab
 
 test: build
 	ctest --preset release
