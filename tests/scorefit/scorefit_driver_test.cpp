@@ -1,0 +1,133 @@
+#include "scorefit/scorefit_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Predict(const std::string& table, const std::vector<double>& b) {
+  std::istringstream in(table);
+  std::ostringstream out;
+  EXPECT_EQ(WritePredictionTable(in, "p.tab", b, out), 0);
+  return out.str();
+}
+
+TEST(WritePredictionTable, SumsFromLeftToRightStartingWithTheIntercept) {
+  // 1e16 + 1 loses the 1 before -1e16 cancels the rest; another order would give 1.
+  EXPECT_EQ(Predict("h\n0\t0\t1\t1\n", {1e16, 1, -1e16}), "h\tPredicted\n0\t0\t1\t1\t0\n");
+  EXPECT_EQ(Predict("h\n0\t0\t1\t1\n", {0, -1e16, 1e16}), "h\tPredicted\n0\t0\t1\t1\t0\n");
+  EXPECT_EQ(Predict("h\n0\t0\t1\n", {1, 1e16}), "h\tPredicted\n0\t0\t1\t1e+16\n");
+}
+
+TEST(WritePredictionTable, EveryNotANumberIsWrittenAsPlainNan) {
+  // inf + -inf gives the processor's default NaN, whose sign bit is set; NA times a
+  // negative coefficient keeps the input NaN. Both must read "nan".
+  const std::vector<double> b = {0, 10, 10, -1};
+  EXPECT_EQ(Predict("h\nx\ty\t1e308\t-1e308\t0\n", b),
+            "h\tPredicted\nx\ty\t1e308\t-1e308\t0\tnan\n");
+  EXPECT_EQ(Predict("h\nx\ty\t0\t0\tNA\n", b), "h\tPredicted\nx\ty\t0\t0\tNA\tnan\n");
+  EXPECT_EQ(Predict("h\nx\ty\t-nan\t0\t0\n", b), "h\tPredicted\nx\ty\t-nan\t0\t0\tnan\n");
+  EXPECT_EQ(Predict("h\nx\ty\t1e308\t1e308\t0\n", b), "h\tPredicted\nx\ty\t1e308\t1e308\t0\tinf\n");
+}
+
+// An independent reading of the prediction rule: split on single tabs after dropping empty
+// cells, sum b[0] + b[j-1] * cell j for j >= 2, format with a fresh stream.
+std::string ReferenceRow(const std::string& row, const std::vector<double>& b) {
+  std::vector<std::string> cells;
+  std::string cell;
+  std::istringstream split(row);
+  while (std::getline(split, cell, '\t')) {
+    if (!cell.empty()) cells.push_back(cell);
+  }
+  double sum = b[0];
+  std::string text;
+  for (std::size_t j = 0; j < cells.size(); ++j) {
+    text += cells[j] + "\t";
+    if (j >= 2) sum += std::stod(cells[j]) * b[j - 1];
+  }
+  std::ostringstream number;
+  number << sum;
+  return text + number.str() + "\n";
+}
+
+TEST(WritePredictionTable, AgreesWithAnIndependentSumOnARandomTable) {
+  std::mt19937 random(20261207);
+  std::uniform_real_distribution<double> coefficient(-2, 2);
+  std::uniform_int_distribution<int> count(0, 4);
+  std::uniform_int_distribution<int> tabs(1, 3);
+  const int motifs = 50;
+  std::vector<double> b;
+  for (int k = 0; k <= motifs; ++k) b.push_back(coefficient(random));
+
+  std::string table = "Peak score\tLn(Peak score)";
+  for (int k = 0; k < motifs; ++k) table += "\tm" + std::to_string(k);
+  table += "\n";
+  std::string expected = table.substr(0, table.size() - 1) + "\tPredicted\n";
+  for (int row = 0; row < 200; ++row) {
+    std::string line = std::to_string(row) + "\t" + std::to_string(row * 0.5);
+    const int cells = row % 7 == 0 ? row % motifs : motifs;
+    for (int k = 0; k < cells; ++k) {
+      line +=
+          std::string(static_cast<std::size_t>(tabs(random)), '\t') + std::to_string(count(random));
+    }
+    table += line + "\n";
+    expected += ReferenceRow(line, b);
+  }
+  EXPECT_EQ(Predict(table, b), expected);
+}
+
+TEST(WritePredictionTable, RefusesAnEmptyModelAndReportsAFailedOutput) {
+  std::istringstream in("h\n1\t2\t3\n");
+  std::ostringstream out;
+  EXPECT_EQ(WritePredictionTable(in, "p.tab", {}, out), 1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(in.tellg(), 0);
+
+  std::ostringstream failed;
+  failed.setstate(std::ios::badbit);
+  EXPECT_EQ(WritePredictionTable(in, "p.tab", {1, 2}, failed), 2);
+}
+
+TEST(WritePredictionTable, ARowBeyondTheCoefficientsStopsWithBothCounts) {
+  std::istringstream in("h\n1\t2\t3\n\n1\t2\t3\t4\n");
+  std::ostringstream out;
+  EXPECT_EXIT(WritePredictionTable(in, "p.tab", {1, 2}, out), ::testing::ExitedWithCode(1),
+              "^p\\.tab:4: data row has 4 tab-separated fields, but the 2 coefficients "
+              "\\(intercept included\\) serve at most 3\n$");
+}
+
+TEST(ReadCoefficientTable, AppendsInterceptThenFourthFields) {
+  std::istringstream in(
+      "title\tIntercept\nIntercept\t2\nm1\ta\tb\t3.5\n\t\t\nIntercept\t4\t0\t5\nlast\t0\t0\t-1e-"
+      "3\r\n");
+  std::vector<double> b = {99};
+  EXPECT_EQ(ReadCoefficientTable(in, "c.tab", b), 0);
+  EXPECT_EQ(b, (std::vector<double>{99, 2, 3.5, 5, 4, -1e-3}));
+}
+
+TEST(ReadCoefficientTable, StopsOnTablesTheModelCannotUse) {
+  const struct {
+    const char* table;
+    const char* message;
+  } cases[] = {
+      {"", "^c\\.tab: no \"Intercept\" line"},
+      {"intercept\t1\n", "^c\\.tab: no \"Intercept\" line"},
+      {"x\n\nIntercept\n", "^c\\.tab:3: \"Intercept\" line: expected at least 2"},
+      {"Intercept\t1\nm\t1\t2\n", "^c\\.tab:2: coefficient line: expected at least 4 .*found 3\n$"},
+      {"Intercept\t.\n", "^c\\.tab:1: \"Intercept\" line: second field \"\\.\" is not a number\n$"},
+      {"Intercept\t1\nm\t1\t2\t1e999\n", "^c\\.tab:2: coefficient line: fourth field \"1e999\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    std::istringstream in(c.table);
+    std::vector<double> b;
+    EXPECT_EXIT(ReadCoefficientTable(in, "c.tab", b), ::testing::ExitedWithCode(1), c.message);
+  }
+}
+
+}  // namespace
