@@ -22,8 +22,10 @@ class CharSet {
 template <typename IsSeparator>
 std::uint32_t SplitWith(std::string_view line, std::size_t start, StringList& fields,
                         IsSeparator is_separator) {
-  fields.count = 0;
-  fields.items.clear();
+  // The strings already in the list are overwritten in place and only the surplus is
+  // dropped at the end, so a list reused line after line keeps its strings' storage.
+  std::vector<std::string>& items = fields.items;
+  std::size_t used = 0;
   const std::size_t length = line.size();
   std::size_t pos = start;
   while (pos < length) {
@@ -31,9 +33,16 @@ std::uint32_t SplitWith(std::string_view line, std::size_t start, StringList& fi
     if (pos == length) break;
     std::size_t end = pos + 1;
     while (end < length && !is_separator(line[end])) ++end;
-    AppendItem(fields).assign(line.data() + pos, end - pos);
+    if (used < items.size()) {
+      items[used].assign(line.data() + pos, end - pos);
+    } else {
+      items.emplace_back(line.data() + pos, end - pos);
+    }
+    ++used;
     pos = end + 1;
   }
+  items.resize(used);
+  fields.count = static_cast<std::uint32_t>(used);
   return fields.count;
 }
 

@@ -50,9 +50,9 @@ std::string& AppendItem(StringList& list);
 // no field is ever empty; with an empty separator set the rest of the line is one field.
 StringList SplitString(std::string_view line, std::string_view separators, std::size_t start);
 
-// SplitString into a list that the caller keeps across lines: `fields` is emptied first and
-// its storage reused, so that splitting line after line allocates next to nothing. Returns
-// the number of fields.
+// SplitString into a list that the caller keeps across lines: the strings already in
+// `fields` are overwritten in place and the surplus dropped, so that splitting line after
+// line allocates next to nothing. Returns the number of fields.
 std::uint32_t SplitStringInto(std::string_view line, std::string_view separators, std::size_t start,
                               StringList& fields);
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/number_text.h"
+
 namespace {
 
 std::string Predict(const std::string& table, const std::vector<double>& b) {
@@ -33,6 +35,18 @@ TEST(WritePredictionTable, EveryNotANumberIsWrittenAsPlainNan) {
   EXPECT_EQ(Predict("h\nx\ty\t0\t0\tNA\n", b), "h\tPredicted\nx\ty\t0\t0\tNA\tnan\n");
   EXPECT_EQ(Predict("h\nx\ty\t-nan\t0\t0\n", b), "h\tPredicted\nx\ty\t-nan\t0\t0\tnan\n");
   EXPECT_EQ(Predict("h\nx\ty\t1e308\t1e308\t0\n", b), "h\tPredicted\nx\ty\t1e308\t1e308\t0\tinf\n");
+}
+
+TEST(WritePredictionTable, CellsReadAsTheGeneralConversionReadsThem) {
+  // With b = (-x, 1) the prediction is exactly 0 only when the cell's value equals x.
+  for (const char* cell :
+       {"0", "7", "007", "123456789012345", "999999999999999", "1234567890123456",
+        "9007199254740993", "12a", "-3", "+3", "1.5", "3e2", " 4"}) {
+    SCOPED_TRACE(cell);
+    const std::string row = std::string("0\t0\t") + cell;
+    EXPECT_EQ(Predict("h\n" + row + "\n", {-StringToDouble(cell), 1}),
+              "h\tPredicted\n" + row + "\t0\n");
+  }
 }
 
 // An independent reading of the prediction rule: split on single tabs after dropping empty
