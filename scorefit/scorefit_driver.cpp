@@ -1,6 +1,7 @@
 #include "scorefit/scorefit_driver.h"
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -84,8 +85,7 @@ void RefuseOverwritingInputs(const std::string& coefficient_name, const std::str
   if (SameDestination(output_name, kCoefficientDumpName)) {
     ExitBadInput(output_name, std::string("would replace the coefficient dump ") +
                                   kCoefficientDumpName +
-                                  " that this run writes; choose "
-                                  "another output file");
+                                  " that this run writes; choose another output file");
   }
 }
 
@@ -127,7 +127,8 @@ void WriteDataRow(const StringList& fields, const std::vector<double>& b, std::s
     if (field_index >= 2) prediction = CellValue(field) * b[field_index - 1] + prediction;
   }
   out << row_text;
-  // Any NaN is written "nan": a missing cell must not print as "-nan" on some rows.
+  // Every NaN is written "nan": the processor's default NaN (from inf - inf) has its sign
+  // bit set and would print as "-nan".
   if (std::isnan(prediction)) {
     out << "nan";
   } else {
