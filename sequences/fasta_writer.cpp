@@ -14,6 +14,15 @@ void WriteExtraFields(const DNA_Sequence& sequence, std::ostream& out) {
   if (!sequence.intFields.empty()) out << '\t' << sequence.intFields.front();
 }
 
+// Every record followed by a line end, so a record ending on a full line of letters leaves
+// an empty line behind it.
+void WriteRecords(const SeqSet& set, std::ostream& out) {
+  for (const DNA_Sequence& sequence : set.sequences) {
+    sequence.writeRecord(out);
+    out << std::endl;
+  }
+}
+
 }  // namespace
 
 void DNA_Sequence::writeDescription(std::ostream& out) const {
@@ -42,10 +51,7 @@ void DNA_Sequence::writeRecord(std::ostream& out) const {
 int SeqSet::fsave(std::string file_name) const {
   std::ofstream out(file_name);
   if (!out) ExitCannotOpen(file_name);
-  for (const DNA_Sequence& sequence : sequences) {
-    sequence.writeRecord(out);
-    out << std::endl;
-  }
+  WriteRecords(*this, out);
   return 0;
 }
 
@@ -54,10 +60,7 @@ int SeqSet::fsaveWithDescriptions(std::string file_name) const {
     std::ofstream out(file_name);
     if (!out) ExitCannotOpen(file_name);
     out << name << std::endl;
-    for (const DNA_Sequence& sequence : sequences) {
-      sequence.writeRecord(out);
-      out << std::endl;
-    }
+    WriteRecords(*this, out);
   }
   std::ofstream descriptions(kDescriptionFileName);
   if (!descriptions) ExitCannotOpen(kDescriptionFileName);
