@@ -10,14 +10,15 @@ build:
 	cmake --preset release
 	cmake --build --preset release
 
-# The example job: count the example motifs in the example peaks, show the first rows.
+# The example job: count the example motifs in the example peaks, show the first rows,
+# then predict Ln(Peak score) from the counts with the fitted example model.
 run: build
 	mkdir -p $(EXAMPLE_OUT)
 	$(BUILD)/sitecount/Sitecount examples/peaks.fa examples/motifs.mot \
 	  $(EXAMPLE_OUT)/presence.tab 1
 	@echo "First rows of $(EXAMPLE_OUT)/presence.tab:"
 	@head -n 6 $(EXAMPLE_OUT)/presence.tab
-# Then apply the fitted model. Scorefit runs inside $(EXAMPLE_OUT), so that out_b.tab,
+# Scorefit runs inside $(EXAMPLE_OUT), so that out_b.tab,
 # which it always writes to the working directory, lands there too.
 	cd $(EXAMPLE_OUT) && $(CURDIR)/$(BUILD)/scorefit/Scorefit \
 	  $(CURDIR)/examples/coefficients.tab presence.tab predicted.tab
@@ -34,6 +35,7 @@ sanitize-test:
 
 bench: build
 	$(BUILD)/bench/search_bench
+	$(BUILD)/bench/scorefit_bench
 
 clean:
 	rm -rf build
