@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <system_error>
 
@@ -24,6 +25,17 @@ void ExitBadInput(const std::string& file_name, std::size_t line_number,
 void ExitBadInput(const std::string& file_name, const std::string& what) {
   std::cerr << file_name << ": " << what << std::endl;
   std::exit(1);
+}
+
+void ExitWriteFailed(const std::string& file_name) {
+  ExitBadInput(file_name, "could not be written in full (is the disk full?)");
+}
+
+bool OpenForReading(std::ifstream& in, const std::string& file_name) {
+  std::error_code error;
+  if (std::filesystem::is_directory(file_name, error)) return false;
+  in.open(file_name);
+  return static_cast<bool>(in);
 }
 
 bool SameFile(const std::string& first_name, const std::string& second_name) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iosfwd>
 #include <string>
 
 // Reports on standard error that `file_name` cannot be opened, in the wording with the
@@ -18,6 +19,15 @@
 
 // The same for a problem that belongs to the whole file rather than to one line: "file: what".
 [[noreturn]] void ExitBadInput(const std::string& file_name, const std::string& what);
+
+// Reports that `file_name` was opened but could not be written in full (a full disk, a
+// device that takes nothing) and ends the process with exit code 1, so a truncated output
+// never passes for a finished run.
+[[noreturn]] void ExitWriteFailed(const std::string& file_name);
+
+// Opens `file_name` for reading; false when it cannot be opened or names a directory, which
+// opens on this platform but reads as nothing.
+bool OpenForReading(std::ifstream& in, const std::string& file_name);
 
 // Refuses to write `output_name` when it names the same file as `input_name` (by path, link
 // or hard link): reports "file: what" and ends the process with exit code 1, so that an

@@ -118,8 +118,8 @@ IUPAC_Motif& MotifSet::AppendMotif() {
 }
 
 int MotifSet::fload(std::string file_name) {
-  std::ifstream in(file_name);
-  if (!in) ExitCannotOpen(file_name);
+  std::ifstream in;
+  if (!OpenForReading(in, file_name)) ExitCannotOpen(file_name);
   ReadMotifLines(in, *this, &file_name);
   name = file_name;
   return 0;

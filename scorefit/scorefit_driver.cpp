@@ -89,13 +89,9 @@ void RefuseOverwritingInputs(const std::string& coefficient_name, const std::str
   }
 }
 
-// Opens an input or ends the run with the open-failure report. A directory opens as a
-// stream on this platform but reads nothing, so it is refused here too.
+// Opens an input or ends the run with the open-failure report.
 void OpenInput(std::ifstream& in, const std::string& file_name) {
-  std::error_code error;
-  if (std::filesystem::is_directory(file_name, error)) ReportOpenFailure(file_name);
-  in.open(file_name);
-  if (!in) ReportOpenFailure(file_name);
+  if (!OpenForReading(in, file_name)) ReportOpenFailure(file_name);
 }
 
 // The value of a motif cell. Presence tables are nearly all small counts, and a text of at
@@ -244,8 +240,6 @@ int RunScorefit(const std::vector<std::string>& args) {
   const int status = WritePredictionTable(in, presence_name, b, out);
   in.close();
   out.close();
-  if (status != 0 || !out) {
-    ExitBadInput(output_name, "could not be written in full (is the disk full?)");
-  }
+  if (status != 0 || !out) ExitWriteFailed(output_name);
   return 0;
 }

@@ -38,8 +38,8 @@ DNA_Sequence& SeqSet::AppendSequence() {
 }
 
 int SeqSet::fload(std::string file_name) {
-  std::ifstream in(file_name);
-  if (!in) ExitCannotOpen(file_name);
+  std::ifstream in;
+  if (!OpenForReading(in, file_name)) ExitCannotOpen(file_name);
 
   std::string line;
   std::string descr;

@@ -98,5 +98,6 @@ int RunSitecount(const std::vector<std::string>& args) {
     WriteRow(fout, sequence, MotSet, output_format);
   }
   fout.close();
+  if (!fout) ExitWriteFailed(nameFileOut);
   return 0;
 }
