@@ -29,15 +29,18 @@ void AppendLinesUntil(StringList& list, const std::string& file_name, std::strin
   }
 }
 
-// Replaces `data` with `row_count` zero-filled rows of `col_count` values: first the row
-// table, then each row in order, any failure ending the process with the memory message.
-void AllocateRows(std::vector<std::vector<std::int32_t>>& data, std::uint32_t row_count,
-                  std::uint32_t col_count) {
-  data.clear();
-  data.shrink_to_fit();
+// Gives either matrix `row_count` zero-filled rows of `col_count` values, replacing what it
+// held: first the row table, then each row in order, any failure ending the process with
+// the memory message. Both matrix records keep their storage the same way.
+template <typename Matrix>
+void AllocateRows(Matrix& matrix, std::uint32_t row_count, std::uint32_t col_count) {
+  matrix.rows = row_count;
+  matrix.cols = col_count;
+  matrix.data.clear();
+  matrix.data.shrink_to_fit();
   try {
-    data.resize(row_count);
-    for (std::vector<std::int32_t>& row : data) row.assign(col_count, 0);
+    matrix.data.resize(row_count);
+    for (std::vector<std::int32_t>& row : matrix.data) row.assign(col_count, 0);
   } catch (const std::bad_alloc&) {
     ExitOutOfMemory();
   } catch (const std::length_error&) {
@@ -119,9 +122,7 @@ IntMatrix::IntMatrix(std::uint32_t row_count, std::uint32_t col_count) {
 }
 
 int IntMatrix::Allocate(std::uint32_t row_count, std::uint32_t col_count) {
-  rows = row_count;
-  cols = col_count;
-  AllocateRows(data, row_count, col_count);
+  AllocateRows(*this, row_count, col_count);
   return 0;
 }
 
@@ -147,9 +148,7 @@ LabelledIntMatrix::LabelledIntMatrix(std::uint32_t row_count, std::uint32_t col_
 }
 
 int LabelledIntMatrix::Allocate(std::uint32_t row_count, std::uint32_t col_count) {
-  rows = row_count;
-  cols = col_count;
-  AllocateRows(data, row_count, col_count);
+  AllocateRows(*this, row_count, col_count);
   return 0;
 }
 
