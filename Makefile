@@ -1,14 +1,16 @@
 # Thin wrapper over the CMake presets, so that a fresh clone needs two commands.
 BUILD := build/release
 EXAMPLE_OUT := build/example
+# As many build and test jobs as the machine has processors; `make JOBS=1 test` for fewer.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test sanitize-test bench clean
+.PHONY: all build run test ci-test sanitize-test bench clean
 
 all: build
 
 build:
 	cmake --preset release
-	cmake --build --preset release
+	cmake --build --preset release --parallel $(JOBS)
 
 # The example job: count the example motifs in the example peaks, show the first rows,
 # then predict Ln(Peak score) from the counts with the fitted example model.
@@ -26,12 +28,18 @@ run: build
 	@awk -F'\t' 'NR <= 11 { print $$2 "\t" $$NF }' $(EXAMPLE_OUT)/predicted.tab
 
 test: build
-	ctest --preset release
+	ctest --preset release --parallel $(JOBS)
+
+# The same suite built with warnings as errors, as CI runs it.
+ci-test:
+	cmake --preset ci
+	cmake --build --preset ci --parallel $(JOBS)
+	ctest --preset ci --parallel $(JOBS)
 
 sanitize-test:
 	cmake --preset sanitize
-	cmake --build --preset sanitize
-	ctest --preset sanitize
+	cmake --build --preset sanitize --parallel $(JOBS)
+	ctest --preset sanitize --parallel $(JOBS)
 
 bench: build
 	$(BUILD)/bench/search_bench

@@ -1,53 +1,69 @@
 #include "common/diagnostics.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <system_error>
+
+void PrintCannotOpen(const std::string& file_name) {
+  std::cerr << "Can't open " << file_name << " file." << std::endl;
+}
 
 void ExitCannotOpen(const std::string& file_name) {
-  std::cerr << "Can't open " << file_name << " file." << std::endl;
+  PrintCannotOpen(file_name);
   std::exit(1);
 }
 
-void ReportOpenFailure(const std::string& file_name) {
+void PrintOpenFailure(const std::string& file_name) {
   std::cerr << "Can't open " << file_name << " file" << std::endl;
+}
+
+void ReportOpenFailure(const std::string& file_name) {
+  PrintOpenFailure(file_name);
   std::exit(1);
+}
+
+std::string BadInputText(const std::string& file_name, std::size_t line_number,
+                         const std::string& what) {
+  if (line_number == 0) return file_name + ": " + what;
+  return file_name + ':' + std::to_string(line_number) + ": " + what;
+}
+
+void PrintBadInput(const std::string& file_name, std::size_t line_number,
+                   const std::string& what) {
+  std::cerr << BadInputText(file_name, line_number, what) << std::endl;
+}
+
+void PrintBadInput(const std::string& file_name, const std::string& what) {
+  PrintBadInput(file_name, 0, what);
+}
+
+void PrintBadInput(const std::string& file_name, const LineError& error) {
+  PrintBadInput(file_name, error.line_number, error.what);
 }
 
 void ExitBadInput(const std::string& file_name, std::size_t line_number,
                   const std::string& what) {
-  std::cerr << file_name << ':' << line_number << ": " << what << std::endl;
+  PrintBadInput(file_name, line_number, what);
   std::exit(1);
 }
 
-void ExitBadInput(const std::string& file_name, const std::string& what) {
-  std::cerr << file_name << ": " << what << std::endl;
+void ExitBadInput(const std::string& file_name, const LineError& error) {
+  ExitBadInput(file_name, error.line_number, error.what);
+}
+
+void PrintWriteFailed(const std::string& file_name) {
+  PrintBadInput(file_name, "could not be written in full (is the disk full?)");
+}
+
+void PrintReadFailed(const std::string& file_name) {
+  PrintBadInput(file_name, "could not be read to its end");
+}
+
+void ExitOutOfMemory() {
+  std::cerr << "Problem of memory allocation." << std::endl;
   std::exit(1);
 }
 
-void ExitWriteFailed(const std::string& file_name) {
-  ExitBadInput(file_name, "could not be written in full (is the disk full?)");
-}
-
-bool OpenForReading(std::ifstream& in, const std::string& file_name) {
-  std::error_code error;
-  if (std::filesystem::is_directory(file_name, error)) return false;
-  in.open(file_name);
-  return static_cast<bool>(in);
-}
-
-bool SameFile(const std::string& first_name, const std::string& second_name) {
-  // Errors (a missing file, a directory that does not exist) mean "not the same file":
-  // a file that does not exist yet cannot be one of the inputs.
-  std::error_code error;
-  return std::filesystem::equivalent(first_name, second_name, error) && !error;
-}
-
-void ExitIfSameFile(const std::string& output_name, const std::string& input_name) {
-  if (SameFile(output_name, input_name)) {
-    ExitBadInput(output_name, "is the input file " + input_name +
-                                  "; refusing to overwrite it, choose another output file");
-  }
+void ExitWhereIs(const std::string& file_name) {
+  std::cerr << "Where is " << file_name << "?" << std::endl;
+  std::exit(1);
 }

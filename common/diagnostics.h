@@ -1,38 +1,43 @@
 #pragma once
 
 #include <cstddef>
-#include <iosfwd>
 #include <string>
 
-// Reports on standard error that `file_name` cannot be opened, in the wording with the
-// full stop ("Can't open x file."), and ends the process with exit code 1.
+#include "common/line_error.h"
+
+// Every message that the programs write to standard error has its exact text in one
+// function here. The Print functions write one line and return, for the drivers, which
+// return their exit code; the Exit functions write the same line and end the process with
+// exit code 1, for the library operations whose contract is to report and stop.
+
+// "Can't open NAME file." (the wording with the full stop).
+void PrintCannotOpen(const std::string& file_name);
 [[noreturn]] void ExitCannotOpen(const std::string& file_name);
 
-// The same report in the utility library's wording, without the full stop
-// ("Can't open x file"), then exit code 1.
+// "Can't open NAME file" (the utility library's wording, without the full stop).
+void PrintOpenFailure(const std::string& file_name);
 [[noreturn]] void ReportOpenFailure(const std::string& file_name);
 
-// Reports input that cannot honestly be processed as one line on standard error,
-// "file:line: what", and ends the process with exit code 1.
+// "NAME:LINE: what", or "NAME: what" for a problem of the whole file (line number 0).
+std::string BadInputText(const std::string& file_name, std::size_t line_number,
+                         const std::string& what);
+void PrintBadInput(const std::string& file_name, std::size_t line_number,
+                   const std::string& what);
+void PrintBadInput(const std::string& file_name, const std::string& what);
+void PrintBadInput(const std::string& file_name, const LineError& error);
 [[noreturn]] void ExitBadInput(const std::string& file_name, std::size_t line_number,
                                const std::string& what);
+[[noreturn]] void ExitBadInput(const std::string& file_name, const LineError& error);
 
-// The same for a problem that belongs to the whole file rather than to one line: "file: what".
-[[noreturn]] void ExitBadInput(const std::string& file_name, const std::string& what);
+// "NAME: could not be written in full (is the disk full?)": an output was opened but a
+// write, flush or close failed, so a truncated file never passes for a finished run.
+void PrintWriteFailed(const std::string& file_name);
 
-// Reports that `file_name` was opened but could not be written in full (a full disk, a
-// device that takes nothing) and ends the process with exit code 1, so a truncated output
-// never passes for a finished run.
-[[noreturn]] void ExitWriteFailed(const std::string& file_name);
+// "NAME: could not be read to its end": a read failed before the end of the input.
+void PrintReadFailed(const std::string& file_name);
 
-// Opens `file_name` for reading; false when it cannot be opened or names a directory, which
-// opens on this platform but reads as nothing.
-bool OpenForReading(std::ifstream& in, const std::string& file_name);
+// "Problem of memory allocation.", then exit code 1 (the integer matrices).
+[[noreturn]] void ExitOutOfMemory();
 
-// Refuses to write `output_name` when it names the same file as `input_name` (by path, link
-// or hard link): reports "file: what" and ends the process with exit code 1, so that an
-// input is never truncated by its own run.
-void ExitIfSameFile(const std::string& output_name, const std::string& input_name);
-
-// True when both names lead to one existing file.
-bool SameFile(const std::string& first_name, const std::string& second_name);
+// "Where is NAME?", then exit code 1 (the token list loader's missing file).
+[[noreturn]] void ExitWhereIs(const std::string& file_name);

@@ -1,27 +1,22 @@
 #include "common/table_utils.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <new>
 #include <stdexcept>
 
 #include "common/diagnostics.h"
+#include "common/files.h"
 #include "common/number_text.h"
 
 namespace {
 
-[[noreturn]] void ExitOutOfMemory() {
-  std::cerr << "Problem of memory allocation." << std::endl;
-  std::exit(1);
-}
-
 // Appends one line per read until the stream stops being good. The end-of-file test comes
 // before the read, so the read that meets the end still appends its (empty) line.
 void AppendLinesUntil(StringList& list, const std::string& file_name, std::string_view stop_set) {
-  std::ifstream in(file_name);
-  if (!in) ReportOpenFailure(file_name);
+  std::ifstream in;
+  if (!OpenForReading(in, file_name)) ReportOpenFailure(file_name);
   std::string line;
   while (in.good()) {
     GetLineUntil(in, line, stop_set);
@@ -75,11 +70,8 @@ int StringList::LoadLinesUntil(const std::string& file_name, std::string_view st
 }
 
 int StringList::LoadTokens(const std::string& file_name) {
-  std::ifstream in(file_name);
-  if (!in) {
-    std::cerr << "Where is " << file_name << "?" << std::endl;
-    std::exit(1);
-  }
+  std::ifstream in;
+  if (!OpenForReading(in, file_name)) ExitWhereIs(file_name);
   int result = 0;
   std::string line;
   while (in.good()) {
@@ -182,8 +174,8 @@ int WriteDoubleVector(const std::vector<double>& values, const std::string& file
 }
 
 int ReadDoubleVector(std::vector<double>& values, const std::string& file_name) {
-  std::ifstream in(file_name);
-  if (!in) ExitCannotOpen(file_name);
+  std::ifstream in;
+  if (!OpenForReading(in, file_name)) ExitCannotOpen(file_name);
   std::string line;
   while (std::getline(in, line)) {
     if (!IsNumber(line)) continue;

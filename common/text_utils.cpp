@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "common/counted_append.h"
+
 namespace {
 
 // Membership of a character in a set given as a string, one table lookup per character.
@@ -59,11 +61,7 @@ bool HoldsOnly(std::string_view text, std::string_view allowed) {
 
 }  // namespace
 
-std::string& AppendItem(StringList& list) {
-  ++list.count;
-  list.items.resize(list.count);
-  return list.items.back();
-}
+std::string& AppendItem(StringList& list) { return AppendCounted(list.count, list.items); }
 
 std::int32_t StringList::IndexOf(std::string_view item) const {
   for (std::uint32_t index = 0; index < count; ++index) {

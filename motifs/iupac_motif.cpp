@@ -7,14 +7,6 @@
 
 namespace {
 
-// The complement of any value, 17 and stray values staying what they are, so a motif
-// holding a non-symbol never indexes the table out of range.
-NucleotideCode SafeComplement(NucleotideCode code) {
-  return static_cast<std::uint32_t>(code) < ComplementCode.size()
-             ? ComplementCode[static_cast<std::size_t>(code)]
-             : code;
-}
-
 // Truncation toward zero, held to the range of int so that no value is out of range for
 // the conversion; NaN prints as 0.
 int TruncateToInt(double value) {
@@ -52,7 +44,7 @@ int IUPAC_Motif::InitFromString(const std::string& text) {
 int IUPAC_Motif::BuildReverseComplement() {
   revComplCodes.resize(codes.size());
   for (std::size_t i = 0; i < codes.size(); ++i) {
-    revComplCodes[i] = SafeComplement(codes[codes.size() - 1 - i]);
+    revComplCodes[i] = ComplementOf(codes[codes.size() - 1 - i]);
   }
   return 0;
 }

@@ -17,55 +17,6 @@ enum MOTORIENT { MOTORIENT_FWD, MOTORIENT_COMPL, MOTORIENT_BOTH, MOTORIENT_ANY }
 inline constexpr std::array<std::string_view, 4> MOTORIENT_Names = {
     "MOTORIENT_FWD", "MOTORIENT_COMPL", "MOTORIENT_BOTH", "MOTORIENT_ANY"};
 
-namespace motif_detail {
-// Bases each code stands for, one bit per base (A 1, T 2, G 4, C 8); 0 for "-" and "+".
-inline constexpr std::array<unsigned, 17> kBasesOf = {1, 2,  4,  8,  5,  10, 9, 6, 3,
-                                                      12, 14, 13, 11, 7, 15, 0, 0};
-
-constexpr std::array<NucleotideCode, 256> MakeMotifCodeTable() {
-  std::array<NucleotideCode, 256> table{};
-  for (auto& code : table) code = kNotNucleotide;
-  for (std::size_t i = 0; i < NucleotideLetters.size(); ++i) {
-    const char letter = NucleotideLetters[i];
-    table[static_cast<unsigned char>(letter)] = static_cast<NucleotideCode>(i);
-    if (letter >= 'A' && letter <= 'Z') {
-      table[static_cast<unsigned char>(letter - 'A' + 'a')] = static_cast<NucleotideCode>(i);
-    }
-  }
-  return table;
-}
-
-// Among nucleotide codes, two match when the bases of one include the bases of the other;
-// "-" matches only itself and "+" matches nothing.
-constexpr std::array<std::array<int, 17>, 17> MakeCodeMatch() {
-  std::array<std::array<int, 17>, 17> table{};
-  for (std::size_t seq = 0; seq < 17; ++seq) {
-    for (std::size_t mot = 0; mot < 17; ++mot) {
-      const unsigned a = kBasesOf[seq];
-      const unsigned b = kBasesOf[mot];
-      const bool nested = a != 0 && b != 0 && ((a & b) == a || (a & b) == b);
-      table[seq][mot] = nested || (seq == 15 && mot == 15) ? 1 : 0;
-    }
-  }
-  return table;
-}
-
-inline constexpr std::array<NucleotideCode, 256> kMotifCodeOf = MakeMotifCodeTable();
-}  // namespace motif_detail
-
-// Code of one motif character, either case: the 17 symbols give 0 to 16 (N is the wildcard
-// 14); every other character gives 17.
-inline NucleotideCode CharToMotifCode(char c) {
-  return motif_detail::kMotifCodeOf[static_cast<unsigned char>(c)];
-}
-
-// Complement of each code, indexed by code.
-inline constexpr std::array<NucleotideCode, 17> ComplementCode = {
-    1, 0, 3, 2, 5, 4, 7, 6, 8, 9, 11, 10, 13, 12, 14, 15, 16};
-
-// 1 when sequence code [row] is compatible with motif code [column]; symmetric.
-inline constexpr std::array<std::array<int, 17>, 17> CodeMatch = motif_detail::MakeCodeMatch();
-
 // Root of the motif classes.
 class Motif {
  public:

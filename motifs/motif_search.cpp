@@ -7,32 +7,15 @@
 
 namespace {
 
-// CodeMatch with one more row and column, all 0, for any value that is not a symbol:
-// a motif position holding 17 (or a stray sequence value) matches nothing and never
-// indexes past the table.
-constexpr std::size_t kSafeSize = 18;
-constexpr std::array<std::array<std::uint8_t, kSafeSize>, kSafeSize> MakeSafeMatch() {
-  std::array<std::array<std::uint8_t, kSafeSize>, kSafeSize> table{};
-  for (std::size_t seq = 0; seq < 17; ++seq) {
-    for (std::size_t mot = 0; mot < 17; ++mot) {
-      table[seq][mot] = static_cast<std::uint8_t>(CodeMatch[seq][mot]);
-    }
-  }
-  return table;
-}
-constexpr auto kSafeMatch = MakeSafeMatch();
-
-inline std::size_t SafeIndex(NucleotideCode code) {
-  const auto index = static_cast<std::uint32_t>(code);
-  return index < 17 ? index : 17;
-}
+// Rows of the match table: the symbols and kNotNucleotide.
+constexpr std::size_t kCodeTableSize = 18;
 
 // True when every motif code matches the sequence code at the same offset; stops at the
 // first mismatch.
 inline bool StrandMatches(const NucleotideCode* sequence_at, const NucleotideCode* motif_codes,
                           std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) {
-    if (kSafeMatch[SafeIndex(sequence_at[i])][SafeIndex(motif_codes[i])] == 0) return false;
+    if (!CodesMatch(sequence_at[i], motif_codes[i])) return false;
   }
   return true;
 }
@@ -114,17 +97,17 @@ constexpr std::size_t kMaxBitParallelLength = 64;
 // For each sequence code (17 for anything else), the motif positions it matches, one bit
 // each, for the forward codes and for the reverse complement.
 struct PositionMasks {
-  std::array<std::uint64_t, kSafeSize> forward{};
-  std::array<std::uint64_t, kSafeSize> reverse{};
+  std::array<std::uint64_t, kCodeTableSize> forward{};
+  std::array<std::uint64_t, kCodeTableSize> reverse{};
 };
 
 void BuildPositionMasks(const IUPAC_Motif& motif, PositionMasks& masks) {
   for (std::size_t i = 0; i < motif.codes.size(); ++i) {
-    const std::size_t forward_code = SafeIndex(motif.codes[i]);
-    const std::size_t reverse_code = SafeIndex(motif.revComplCodes[i]);
-    for (std::size_t seq = 0; seq < kSafeSize; ++seq) {
-      masks.forward[seq] |= std::uint64_t{kSafeMatch[seq][forward_code]} << i;
-      masks.reverse[seq] |= std::uint64_t{kSafeMatch[seq][reverse_code]} << i;
+    const std::size_t forward_code = SymbolIndex(motif.codes[i]);
+    const std::size_t reverse_code = SymbolIndex(motif.revComplCodes[i]);
+    for (std::size_t seq = 0; seq < kCodeTableSize; ++seq) {
+      masks.forward[seq] |= std::uint64_t{kCodeMatchOrNone[seq][forward_code]} << i;
+      masks.reverse[seq] |= std::uint64_t{kCodeMatchOrNone[seq][reverse_code]} << i;
     }
   }
 }
@@ -153,7 +136,7 @@ void ScanCandidates(std::span<const NucleotideCode> sequence, const Candidates& 
   std::uint64_t reverse_state = 0;
   const std::size_t text_end = candidates.last_plus_one + length - 1;
   for (std::size_t j = candidates.first; j < text_end; ++j) {
-    const std::size_t code = SafeIndex(sequence[j]);
+    const std::size_t code = SymbolIndex(sequence[j]);
     forward_state = ((forward_state << 1) | 1) & masks.forward[code];
     reverse_state = ((reverse_state << 1) | 1) & masks.reverse[code];
     if (j + 1 < candidates.first + length) continue;

@@ -8,7 +8,9 @@
 #include <istream>
 #include <ostream>
 
+#include "common/counted_append.h"
 #include "common/diagnostics.h"
+#include "common/files.h"
 
 namespace {
 
@@ -44,9 +46,9 @@ IUPAC_Motif& GrowByCopyOf(MotifSet& set, const IUPAC_Motif& motif) {
   return added;
 }
 
-// Reads motif lines into `set` until the list ends. A malformed line ends the process with
-// a message when the file is known, and sets failbit otherwise.
-void ReadMotifLines(std::istream& in, MotifSet& set, const std::string* file_name) {
+}  // namespace
+
+std::optional<LineError> ReadMotifs(std::istream& in, MotifSet& set) {
   IUPAC_Motif motif;
   std::string line;
   std::string problem;
@@ -58,16 +60,13 @@ void ReadMotifLines(std::istream& in, MotifSet& set, const std::string* file_nam
         GrowByCopyOf(set, motif);
         break;
       case MotifLineKind::kNotMotifLine:
-        return;
+        return std::nullopt;
       case MotifLineKind::kMalformed:
-        if (file_name != nullptr) ExitBadInput(*file_name, line_number, problem);
-        in.setstate(std::ios::failbit);
-        return;
+        return LineError{line_number, problem};
     }
   }
+  return std::nullopt;
 }
-
-}  // namespace
 
 MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
                              std::string& problem) {
@@ -111,16 +110,12 @@ MotifSet::MotifSet(std::uint32_t n, std::uint32_t length) : motifs(n), count(n) 
   for (IUPAC_Motif& motif : motifs) motif.InitLength(length);
 }
 
-IUPAC_Motif& MotifSet::AppendMotif() {
-  ++count;
-  motifs.resize(count);
-  return motifs.back();
-}
+IUPAC_Motif& MotifSet::AppendMotif() { return AppendCounted(count, motifs); }
 
 int MotifSet::fload(std::string file_name) {
   std::ifstream in;
   if (!OpenForReading(in, file_name)) ExitCannotOpen(file_name);
-  ReadMotifLines(in, *this, &file_name);
+  if (const auto error = ReadMotifs(in, *this)) ExitBadInput(file_name, *error);
   name = file_name;
   return 0;
 }
@@ -150,7 +145,7 @@ std::istream& operator>>(std::istream& in, IUPAC_Motif& motif) {
 }
 
 std::istream& operator>>(std::istream& in, MotifSet& set) {
-  ReadMotifLines(in, set, nullptr);
+  if (ReadMotifs(in, set)) in.setstate(std::ios::failbit);
   return in;
 }
 

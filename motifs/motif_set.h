@@ -2,9 +2,11 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/line_error.h"
 #include "motifs/iupac_motif.h"
 
 // The motifs of one motif file, in file order.
@@ -46,6 +48,11 @@ enum class MotifLineKind {
 // without a tab is a bare motif (a trailing carriage return dropped) with values 0.
 MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
                              std::string& problem);
+
+// Appends to `set` every motif line of `in` up to the first line that is not a motif line
+// (or the end). A malformed motif line stops the reading: the result then says which line
+// (counted from 1) and what is wrong with it; the motifs before it stay in the set.
+std::optional<LineError> ReadMotifs(std::istream& in, MotifSet& set);
 
 // Reads one motif line into `motif`; leaves it untouched when the line is not a motif line.
 // A malformed line sets the stream's failbit.

@@ -2,14 +2,13 @@
 
 #include <cmath>
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
 #include <string_view>
-#include <system_error>
 
 #include "common/diagnostics.h"
+#include "common/files.h"
 #include "common/number_text.h"
 #include "common/table_utils.h"
 #include "common/text_utils.h"
@@ -45,53 +44,50 @@ std::string FieldOrdinal(std::uint32_t field_index) {
   return "field " + std::to_string(field_index + 1);
 }
 
-// The coefficient in field `field_index` of a coefficient-table line, which must hold one.
-double CoefficientIn(const StringList& fields, std::uint32_t field_index, std::string_view what,
-                     const std::string& file_name, std::size_t line_number) {
+// The coefficient in field `field_index` of a coefficient-table line; when it holds no
+// number, `error` says so.
+std::optional<double> CoefficientIn(const StringList& fields, std::uint32_t field_index,
+                                    std::string_view what, std::size_t line_number,
+                                    std::optional<LineError>& error) {
   const std::optional<double> value = ReadLeadingDouble(fields.items[field_index]);
   if (!value) {
-    ExitBadInput(file_name, line_number,
-                 std::string(what) + ": " + FieldOrdinal(field_index) + " field " +
-                     Quoted(fields.items[field_index]) + " is not a number");
+    error = LineError{line_number, std::string(what) + ": " + FieldOrdinal(field_index) +
+                                       " field " + Quoted(fields.items[field_index]) +
+                                       " is not a number"};
   }
-  return *value;
+  return value;
 }
 
-// Two names for one file, whether or not it exists yet: the same existing file (by any path
-// or link), or paths that resolve to the same place.
-bool SameDestination(const std::string& first_name, const std::string& second_name) {
-  if (SameFile(first_name, second_name)) return true;
-  std::error_code first_error;
-  std::error_code second_error;
-  const auto first = std::filesystem::weakly_canonical(first_name, first_error);
-  const auto second = std::filesystem::weakly_canonical(second_name, second_error);
-  return !first_error && !second_error && first == second;
-}
+// A refusal before anything is written: the file that the message names, and the message.
+struct Refusal {
+  std::string file_name;
+  std::string what;
+};
 
-// Stops before anything is written when a run would overwrite one of its inputs, or when the
-// prediction table would replace the coefficient dump.
-void RefuseOverwritingInputs(const std::string& coefficient_name, const std::string& presence_name,
-                             const std::string& output_name) {
-  ExitIfSameFile(output_name, coefficient_name);
-  ExitIfSameFile(output_name, presence_name);
+// Stops a run that would overwrite one of its inputs, read the coefficient dump as an
+// input, or replace the dump with the prediction table.
+std::optional<Refusal> OverwriteRefusal(const std::string& coefficient_name,
+                                        const std::string& presence_name,
+                                        const std::string& output_name) {
   for (const std::string* input_name : {&coefficient_name, &presence_name}) {
-    if (SameFile(kCoefficientDumpName, *input_name)) {
-      ExitBadInput(*input_name, std::string("this input is the coefficient dump ") +
-                                    kCoefficientDumpName +
-                                    " of the working directory, which every run rewrites; "
-                                    "rename it or run in another directory");
+    if (auto problem = OverwritesInput(output_name, *input_name)) {
+      return Refusal{output_name, *problem};
+    }
+  }
+  for (const std::string* input_name : {&coefficient_name, &presence_name}) {
+    if (SameExistingFile(kCoefficientDumpName, *input_name)) {
+      return Refusal{*input_name, std::string("this input is the coefficient dump ") +
+                                      kCoefficientDumpName +
+                                      " of the working directory, which every run rewrites; "
+                                      "rename it or run in another directory"};
     }
   }
   if (SameDestination(output_name, kCoefficientDumpName)) {
-    ExitBadInput(output_name, std::string("would replace the coefficient dump ") +
-                                  kCoefficientDumpName +
-                                  " that this run writes; choose another output file");
+    return Refusal{output_name, std::string("would replace the coefficient dump ") +
+                                    kCoefficientDumpName +
+                                    " that this run writes; choose another output file"};
   }
-}
-
-// Opens an input or ends the run with the open-failure report.
-void OpenInput(std::ifstream& in, const std::string& file_name) {
-  if (!OpenForReading(in, file_name)) ReportOpenFailure(file_name);
+  return std::nullopt;
 }
 
 // The value of a motif cell. Presence tables are nearly all small counts, and a text of at
@@ -135,11 +131,12 @@ void WriteDataRow(const StringList& fields, const std::vector<double>& b, std::s
 
 }  // namespace
 
-int ReadCoefficientTable(std::istream& in, const std::string& file_name, std::vector<double>& b) {
+std::optional<LineError> ReadCoefficientTable(std::istream& in, std::vector<double>& b) {
   bool intercept_seen = false;
   std::size_t line_number = 0;
   std::string line;
   StringList fields;
+  std::optional<LineError> error;
   while (GetLineUntil(in, line, "\n")) {
     ++line_number;
     if (SplitStringInto(line, "\t", 0, fields) == 0) continue;
@@ -147,34 +144,39 @@ int ReadCoefficientTable(std::istream& in, const std::string& file_name, std::ve
     // label; this test comes first, so the "Intercept" line itself gives only its intercept.
     if (intercept_seen) {
       if (fields.count < 4) {
-        ExitBadInput(file_name, line_number,
-                     "coefficient line: expected at least 4 tab-separated fields, found " +
-                         std::to_string(fields.count));
+        return LineError{line_number,
+                         "coefficient line: expected at least 4 tab-separated fields, found " +
+                             std::to_string(fields.count)};
       }
-      b.push_back(CoefficientIn(fields, 3, "coefficient line", file_name, line_number));
+      const auto value = CoefficientIn(fields, 3, "coefficient line", line_number, error);
+      if (!value) return error;
+      b.push_back(*value);
     }
     if (fields.items[0] == kInterceptLabel) {
       if (fields.count < 2) {
-        ExitBadInput(file_name, line_number,
-                     "\"Intercept\" line: expected at least 2 tab-separated fields, found " +
-                         std::to_string(fields.count));
+        return LineError{line_number,
+                         "\"Intercept\" line: expected at least 2 tab-separated fields, found " +
+                             std::to_string(fields.count)};
       }
-      b.push_back(CoefficientIn(fields, 1, "\"Intercept\" line", file_name, line_number));
+      const auto value = CoefficientIn(fields, 1, "\"Intercept\" line", line_number, error);
+      if (!value) return error;
+      b.push_back(*value);
       intercept_seen = true;
     }
   }
-  if (in.bad()) ExitBadInput(file_name, "could not be read to its end");
+  if (in.bad()) return LineError{0, "could not be read to its end"};
   if (!intercept_seen) {
-    ExitBadInput(file_name,
-                 "no \"Intercept\" line: the intercept and the coefficient lines after it are "
-                 "missing");
+    return LineError{0,
+                     "no \"Intercept\" line: the intercept and the coefficient lines after it "
+                     "are missing"};
   }
-  return 0;
+  return std::nullopt;
 }
 
-int WritePredictionTable(std::istream& in, const std::string& file_name,
-                         const std::vector<double>& b, std::ostream& out) {
-  if (b.empty()) return 1;
+PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<double>& b,
+                                       std::ostream& out) {
+  using Status = PredictionOutcome::Status;
+  if (b.empty()) return {Status::kNoIntercept};
   bool header_written = false;
   std::size_t line_number = 0;
   std::string line;
@@ -191,19 +193,19 @@ int WritePredictionTable(std::istream& in, const std::string& file_name,
       header_written = true;
     } else {
       // Field j >= 2 takes b[j - 1]: a row can use at most b.size() + 1 fields.
-      if (fields.count > b.size() + 1) {
-        ExitBadInput(file_name, line_number,
-                     "data row has " + std::to_string(fields.count) +
-                         " tab-separated fields, but the " + std::to_string(b.size()) +
-                         " coefficients (intercept included) serve at most " +
-                         std::to_string(b.size() + 1));
-      }
+      if (fields.count > b.size() + 1) return {Status::kBadRow, line_number, fields.count};
       WriteDataRow(fields, b, row_text, out);
     }
-    if (!out) return 2;
+    if (!out) return {Status::kWriteFailed};
   }
-  if (in.bad()) ExitBadInput(file_name, "could not be read to its end");
-  return 0;
+  if (in.bad()) return {Status::kReadFailed};
+  return {Status::kDone};
+}
+
+std::string TooManyFieldsText(std::size_t field_count, std::size_t coefficient_count) {
+  return "data row has " + std::to_string(field_count) + " tab-separated fields, but the " +
+         std::to_string(coefficient_count) + " coefficients (intercept included) serve at most " +
+         std::to_string(coefficient_count + 1);
 }
 
 int RunScorefit(const std::vector<std::string>& args) {
@@ -222,24 +224,57 @@ int RunScorefit(const std::vector<std::string>& args) {
   const std::string& coefficient_name = args[0];
   const std::string& presence_name = args[1];
   const std::string& output_name = args[2];
-  RefuseOverwritingInputs(coefficient_name, presence_name, output_name);
+  if (const auto refusal = OverwriteRefusal(coefficient_name, presence_name, output_name)) {
+    PrintBadInput(refusal->file_name, refusal->what);
+    return 1;
+  }
 
   std::cout << "Coeffs fload" << std::endl;
   std::ifstream in;
-  OpenInput(in, coefficient_name);
+  if (!OpenForReading(in, coefficient_name)) {
+    PrintOpenFailure(coefficient_name);
+    return 1;
+  }
   std::vector<double> b;
-  ReadCoefficientTable(in, coefficient_name, b);
+  if (const auto error = ReadCoefficientTable(in, b)) {
+    PrintBadInput(coefficient_name, *error);
+    return 1;
+  }
   in.close();
 
   WriteDoubleVector(b, kCoefficientDumpName);
 
   std::cout << "Sitecount fload and calc" << std::endl;
-  OpenInput(in, presence_name);
+  if (!OpenForReading(in, presence_name)) {
+    PrintOpenFailure(presence_name);
+    return 1;
+  }
   std::ofstream out(output_name);
-  if (!out) ReportOpenFailure(output_name);
-  const int status = WritePredictionTable(in, presence_name, b, out);
-  in.close();
+  if (!out) {
+    PrintOpenFailure(output_name);
+    return 1;
+  }
+  const PredictionOutcome outcome = WritePredictionTable(in, b, out);
+  using Status = PredictionOutcome::Status;
+  switch (outcome.status) {
+    case Status::kBadRow:
+      PrintBadInput(presence_name, outcome.line_number,
+                    TooManyFieldsText(outcome.field_count, b.size()));
+      return 1;
+    case Status::kReadFailed:
+      PrintReadFailed(presence_name);
+      return 1;
+    case Status::kNoIntercept:
+    case Status::kWriteFailed:
+      PrintWriteFailed(output_name);
+      return 1;
+    case Status::kDone:
+      break;
+  }
   out.close();
-  if (status != 0 || !out) ExitWriteFailed(output_name);
+  if (!out) {
+    PrintWriteFailed(output_name);
+    return 1;
+  }
   return 0;
 }

@@ -1,10 +1,13 @@
 #include "sequences/dna_sequence.h"
 
 #include <algorithm>
-#include <fstream>
+#include <limits>
+#include <memory>
 #include <utility>
 
+#include "common/counted_append.h"
 #include "common/diagnostics.h"
+#include "sequences/fasta_reader.h"
 
 int DNA_Sequence::setResidues(std::string residue_text) {
   codes.clear();
@@ -31,39 +34,25 @@ std::string DNA_Sequence::subsequenceText(std::uint32_t start, std::uint32_t n) 
   return text;
 }
 
-DNA_Sequence& SeqSet::AppendSequence() {
-  ++count;
-  sequences.resize(count);
-  return sequences.back();
-}
+DNA_Sequence& SeqSet::AppendSequence() { return AppendCounted(count, sequences); }
 
 int SeqSet::fload(std::string file_name) {
-  std::ifstream in;
-  if (!OpenForReading(in, file_name)) ExitCannotOpen(file_name);
-
-  std::string line;
-  std::string descr;
-  std::string residues;
-  bool seen_header = false;
-  const auto store_record = [&] {
-    DNA_Sequence& sequence = AppendSequence();
-    sequence.descr = descr;
-    sequence.setResidues(std::move(residues));
-    residues.clear();
-  };
-  while (std::getline(in, line)) {
-    if (!line.empty() && line[0] == '>') {
-      if (seen_header) store_record();
-      seen_header = true;
-      descr = line;
-      residues.clear();
-    } else {
-      // Text before the first header is gathered too, and dropped at that header.
-      residues += line;
-    }
-  }
-  if (!descr.empty()) store_record();
+  const std::unique_ptr<ByteSource> source = OpenFileSource(file_name);
+  if (source == nullptr) ExitCannotOpen(file_name);
+  ReadFastaInto(*source, *this);
   return 0;
+}
+
+void ReadFastaInto(ByteSource& source, SeqSet& set) {
+  FastaReader reader(source);
+  std::string header;
+  while (reader.NextHeader(header)) {
+    DNA_Sequence& sequence = set.AppendSequence();
+    sequence.descr.swap(header);
+    while (reader.AppendResidues(sequence.codes, std::numeric_limits<std::size_t>::max()) > 0) {
+    }
+    sequence.length = static_cast<std::uint32_t>(sequence.codes.size());
+  }
 }
 
 int SeqSet::add(const DNA_Sequence& sequence) {

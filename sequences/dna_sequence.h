@@ -8,32 +8,7 @@
 
 #include "common/nucleotide.h"
 
-namespace sequence_detail {
-constexpr std::array<NucleotideCode, 256> MakeResidueCodeTable() {
-  std::array<NucleotideCode, 256> table{};
-  for (auto& code : table) code = kNotNucleotide;
-  constexpr std::string_view kUpper = "ATGCRYMKWSBVHD-";
-  constexpr std::string_view kLower = "atgcrymkwsbvhd-";
-  for (std::size_t i = 0; i < kUpper.size(); ++i) {
-    // "-" sits at index 14 of the list but is code 15.
-    const NucleotideCode code = kUpper[i] == '-' ? 15 : static_cast<NucleotideCode>(i);
-    table[static_cast<unsigned char>(kUpper[i])] = code;
-    table[static_cast<unsigned char>(kLower[i])] = code;
-  }
-  // An N in a sequence is an unknown base: it is held as "+" and matches no motif symbol.
-  table[static_cast<unsigned char>('N')] = 16;
-  table[static_cast<unsigned char>('n')] = 16;
-  table[static_cast<unsigned char>('+')] = 16;
-  return table;
-}
-inline constexpr std::array<NucleotideCode, 256> kResidueCodeOf = MakeResidueCodeTable();
-}  // namespace sequence_detail
-
-// Code of one residue character, either case: A 0 ... D 13, "-" 15, N and "+" 16;
-// 17 for every character that is not a residue (digits, blanks, U, carriage return ...).
-inline NucleotideCode CharToNucleotideCode(char c) {
-  return sequence_detail::kResidueCodeOf[static_cast<unsigned char>(c)];
-}
+class ByteSource;
 
 // One FASTA record: the header line as read and the residues as nucleotide codes.
 class DNA_Sequence {
@@ -93,6 +68,9 @@ class SeqSet {
   // The new last element, after growing the set by one default sequence.
   DNA_Sequence& AppendSequence();
 };
+
+// Appends every record that `source` holds to `set`, in order.
+void ReadFastaInto(ByteSource& source, SeqSet& set);
 
 // Name of the description file that fsaveWithDescriptions writes.
 inline constexpr const char* kDescriptionFileName = "Descriptions.out";

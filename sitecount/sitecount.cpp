@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 
+#include "common/byte_source.h"
 #include "common/diagnostics.h"
+#include "common/files.h"
 #include "common/number_text.h"
 #include "motifs/motif_set.h"
 #include "sequences/dna_sequence.h"
@@ -54,6 +57,22 @@ void WriteRow(std::ostream& out, const DNA_Sequence& sequence, MotifSet& motif_s
   out << std::endl;
 }
 
+// Reads the motif file into `motif_set`; false, after its message, when the file cannot be
+// opened or holds a malformed motif line.
+bool LoadMotifs(const std::string& file_name, MotifSet& motif_set) {
+  std::ifstream in;
+  if (!OpenForReading(in, file_name)) {
+    PrintCannotOpen(file_name);
+    return false;
+  }
+  if (const auto error = ReadMotifs(in, motif_set)) {
+    PrintBadInput(file_name, *error);
+    return false;
+  }
+  motif_set.name = file_name;
+  return true;
+}
+
 }  // namespace
 
 int RunSitecount(const std::vector<std::string>& args) {
@@ -80,17 +99,29 @@ int RunSitecount(const std::vector<std::string>& args) {
   const int output_format = std::atoi(args[3].c_str());
 
   std::cout << "SeqSet fload" << std::endl;
+  const std::unique_ptr<ByteSource> sequence_source = OpenFileSource(nameSeqSet);
+  if (sequence_source == nullptr) {
+    PrintCannotOpen(nameSeqSet);
+    return 1;
+  }
   SeqSet Seqs;
-  Seqs.fload(nameSeqSet);
+  ReadFastaInto(*sequence_source, Seqs);
 
   std::cout << "MotifSet fload" << std::endl;
   MotifSet MotSet;
-  MotSet.fload(nameMots);
+  if (!LoadMotifs(nameMots, MotSet)) return 1;
 
-  ExitIfSameFile(nameFileOut, nameSeqSet);
-  ExitIfSameFile(nameFileOut, nameMots);
+  for (const std::string* input_name : {&nameSeqSet, &nameMots}) {
+    if (const auto problem = OverwritesInput(nameFileOut, *input_name)) {
+      PrintBadInput(nameFileOut, *problem);
+      return 1;
+    }
+  }
   std::ofstream fout(nameFileOut);
-  if (!fout) ExitCannotOpen(nameFileOut);
+  if (!fout) {
+    PrintCannotOpen(nameFileOut);
+    return 1;
+  }
 
   WriteHeader(fout, MotSet);
   std::cout << "Mots presence calculation" << std::endl;
@@ -98,6 +129,9 @@ int RunSitecount(const std::vector<std::string>& args) {
     WriteRow(fout, sequence, MotSet, output_format);
   }
   fout.close();
-  if (!fout) ExitWriteFailed(nameFileOut);
+  if (!fout) {
+    PrintWriteFailed(nameFileOut);
+    return 1;
+  }
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "scorefit/scorefit_driver.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/diagnostics.h"
 #include "common/number_text.h"
 
 namespace {
@@ -15,7 +17,7 @@ namespace {
 std::string Predict(const std::string& table, const std::vector<double>& b) {
   std::istringstream in(table);
   std::ostringstream out;
-  EXPECT_EQ(WritePredictionTable(in, "p.tab", b, out), 0);
+  EXPECT_EQ(WritePredictionTable(in, b, out).status, PredictionOutcome::Status::kDone);
   return out.str();
 }
 
@@ -98,21 +100,27 @@ TEST(WritePredictionTable, AgreesWithAnIndependentSumOnARandomTable) {
 TEST(WritePredictionTable, RefusesAnEmptyModelAndReportsAFailedOutput) {
   std::istringstream in("h\n1\t2\t3\n");
   std::ostringstream out;
-  EXPECT_EQ(WritePredictionTable(in, "p.tab", {}, out), 1);
+  EXPECT_EQ(WritePredictionTable(in, {}, out).status, PredictionOutcome::Status::kNoIntercept);
   EXPECT_EQ(out.str(), "");
   EXPECT_EQ(in.tellg(), 0);
 
   std::ostringstream failed;
   failed.setstate(std::ios::badbit);
-  EXPECT_EQ(WritePredictionTable(in, "p.tab", {1, 2}, failed), 2);
+  EXPECT_EQ(WritePredictionTable(in, {1, 2}, failed).status,
+            PredictionOutcome::Status::kWriteFailed);
 }
 
 TEST(WritePredictionTable, ARowBeyondTheCoefficientsStopsWithBothCounts) {
   std::istringstream in("h\n1\t2\t3\n\n1\t2\t3\t4\n");
   std::ostringstream out;
-  EXPECT_EXIT(WritePredictionTable(in, "p.tab", {1, 2}, out), ::testing::ExitedWithCode(1),
-              "^p\\.tab:4: data row has 4 tab-separated fields, but the 2 coefficients "
-              "\\(intercept included\\) serve at most 3\n$");
+  const PredictionOutcome outcome = WritePredictionTable(in, {1, 2}, out);
+  EXPECT_EQ(outcome.status, PredictionOutcome::Status::kBadRow);
+  EXPECT_EQ(outcome.line_number, 4u);
+  EXPECT_EQ(outcome.field_count, 4u);
+  EXPECT_EQ(out.str(), "h\tPredicted\n1\t2\t3\t7\n");
+  EXPECT_EQ(TooManyFieldsText(4, 2),
+            "data row has 4 tab-separated fields, but the 2 coefficients (intercept included) "
+            "serve at most 3");
 }
 
 TEST(ReadCoefficientTable, AppendsInterceptThenFourthFields) {
@@ -120,7 +128,7 @@ TEST(ReadCoefficientTable, AppendsInterceptThenFourthFields) {
       "title\tIntercept\nIntercept\t2\nm1\ta\tb\t3.5\n\t\t\nIntercept\t4\t0\t5\nlast\t0\t0\t-1e-"
       "3\r\n");
   std::vector<double> b = {99};
-  EXPECT_EQ(ReadCoefficientTable(in, "c.tab", b), 0);
+  EXPECT_EQ(ReadCoefficientTable(in, b), std::nullopt);
   EXPECT_EQ(b, (std::vector<double>{99, 2, 3.5, 5, 4, -1e-3}));
 }
 
@@ -140,7 +148,10 @@ TEST(ReadCoefficientTable, StopsOnTablesTheModelCannotUse) {
     SCOPED_TRACE(c.table);
     std::istringstream in(c.table);
     std::vector<double> b;
-    EXPECT_EXIT(ReadCoefficientTable(in, "c.tab", b), ::testing::ExitedWithCode(1), c.message);
+    const std::optional<LineError> error = ReadCoefficientTable(in, b);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_THAT(BadInputText("c.tab", error->line_number, error->what) + "\n",
+                ::testing::ContainsRegex(c.message));
   }
 }
 

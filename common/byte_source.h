@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// Where a reader's bytes come from: a file, an open file descriptor (standard input), or a
+// buffer in memory. Readers pull large blocks and find their own line ends.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Reads up to `capacity` bytes into `buffer`: the number read, 0 at the end of the input,
+  // or -1 when reading failed.
+  virtual std::ptrdiff_t Read(char* buffer, std::size_t capacity) = 0;
+};
+
+// Reads an open file descriptor; closes it at the end only when it owns it.
+class FileDescriptorSource : public ByteSource {
+ public:
+  FileDescriptorSource(int descriptor, bool owned);
+  ~FileDescriptorSource() override;
+  FileDescriptorSource(const FileDescriptorSource&) = delete;
+  FileDescriptorSource& operator=(const FileDescriptorSource&) = delete;
+
+  std::ptrdiff_t Read(char* buffer, std::size_t capacity) override;
+
+ private:
+  int descriptor_;
+  bool owned_;
+};
+
+// Opens `file_name` for reading; null when it cannot be opened or names a folder.
+std::unique_ptr<ByteSource> OpenFileSource(const std::string& file_name);
+
+// Reads a buffer that the caller keeps alive.
+class MemorySource : public ByteSource {
+ public:
+  explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+  std::ptrdiff_t Read(char* buffer, std::size_t capacity) override;
+
+ private:
+  std::string_view bytes_;
+};

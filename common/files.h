@@ -1,0 +1,27 @@
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+// Opening inputs and telling files apart, the same way for every reader and both drivers.
+
+// Opens `file_name` for reading; false when it cannot be opened or names a folder, which
+// opens on this platform but reads as nothing.
+bool OpenForReading(std::ifstream& in, const std::string& file_name);
+
+// True when `file_name` names a folder (following links).
+bool IsFolder(const std::string& file_name);
+
+// True when both names lead to one existing file (by any path, link or hard link).
+bool SameExistingFile(const std::string& first_name, const std::string& second_name);
+
+// True when both names lead to one file, whether or not it exists yet: the same existing
+// file (by any path, link or hard link), or paths that resolve to the same place.
+bool SameDestination(const std::string& first_name, const std::string& second_name);
+
+// What is wrong with writing `output_name` when `input_name` is one of the run's inputs:
+// empty when they are different files, else the text of the refusal (which names the
+// input), so that an input is never truncated by its own run.
+std::optional<std::string> OverwritesInput(const std::string& output_name,
+                                           const std::string& input_name);
