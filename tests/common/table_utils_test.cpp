@@ -11,38 +11,24 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
-// Each test gets a fresh folder of its own for the files it reads and writes.
-class FileTest : public ::testing::Test {
+// Files named relative to the test's own fresh folder.
+class FileTest : public test_support::TempFolderTest {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() /
-              (std::string("table_utils_") + info->test_suite_name() + "_" + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
-  std::string PathOf(const std::string& name) const { return (folder_ / name).string(); }
+  std::string PathOf(const std::string& name) const { return Path(name); }
 
   std::string WriteFile(const std::string& name, const std::string& content) const {
-    std::ofstream(PathOf(name), std::ios::binary) << content;
-    return PathOf(name);
+    test_support::WriteFile(Path(name), content);
+    return Path(name);
   }
 
-  std::string ReadFile(const std::string& name) const {
-    std::ifstream in(PathOf(name), std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
-  }
-
-  fs::path folder_;
+  std::string ReadFile(const std::string& name) const { return test_support::ReadFile(Path(name)); }
 };
 
 using StringListFiles = FileTest;

@@ -92,6 +92,33 @@ TEST(MotifFile, MalformedLinesStopWithFileLineAndReason) {
   }
 }
 
+TEST(ReadMotifs, ReturnsTheMotifsBeforeAMalformedLineAndWhatIsWrongWithIt) {
+  const struct {
+    const char* content;
+    const char* words;
+    std::size_t error_line;  // 0: no error
+    const char* error_start;
+  } cases[] = {
+      {"AC\t1\t2\t3\nGT\t0 0 0\r\n\nTT\t0\t0\t0\n", "AC GT ", 0, ""},
+      {"gaattc\r\n#end\nAUC\n", "GAATTC ", 0, ""},
+      {"AC\t1\t2\t3\nGT\t1\t2\t3\nAUC\t1\t2\t3\n", "AC GT ", 3, "motif 'AUC' holds 'U'"},
+      {"AC\t1\t2\n", "", 1, "expected three numbers after the tab of motif 'AC', found 2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content);
+    std::istringstream in(c.content);
+    MotifSet set;
+    const std::optional<LineError> error = ReadMotifs(in, set);
+    EXPECT_EQ(Words(set), c.words);
+    EXPECT_EQ(set.count, set.motifs.size());
+    ASSERT_EQ(error.has_value(), c.error_line != 0);
+    if (error) {
+      EXPECT_EQ(error->line_number, c.error_line);
+      EXPECT_EQ(error->what.rfind(c.error_start, 0), 0u) << error->what;
+    }
+  }
+}
+
 TEST(MotifFile, MissingFileExitsWithCodeOne) {
   MotifSet set;
   EXPECT_EXIT(set.fload("missing.mot"), ::testing::ExitedWithCode(1),

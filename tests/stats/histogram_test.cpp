@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/stats/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
+
+using test_support::ReadFile;
+using test_support::TempFolderTest;
+using test_support::WriteFile;
 
 const std::string kHeader =
     "Bin \tFrequency \tRelativeFrequency \tCumulativeFrequency \tCumulativeRelativeFrequency \n";

@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/stats/temp_folder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
+
+using test_support::ReadFile;
+using test_support::TempFolderTest;
+using test_support::WriteFile;
 
 Sample_1D MakeSample(std::string name, std::vector<double> values) {
   Sample_1D sample;

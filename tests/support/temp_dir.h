@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -44,6 +45,16 @@ class ScopedWorkingDir {
 
  private:
   std::filesystem::path previous_;
+};
+
+// A fixture with a fresh folder per test, removed with everything in it when the test ends.
+class TempFolderTest : public ::testing::Test {
+ protected:
+  std::string Path(const std::string& name) const { return folder_.File(name); }
+  const std::filesystem::path& Folder() const { return folder_.path(); }
+
+ private:
+  TempDir folder_;
 };
 
 inline void WriteFile(const std::string& file_name, const std::string& content) {
