@@ -43,6 +43,7 @@ sanitize-test:
 
 bench: build
 	$(BUILD)/bench/search_bench
+	$(BUILD)/bench/fasta_reader_bench
 	$(BUILD)/bench/scorefit_bench
 
 clean:

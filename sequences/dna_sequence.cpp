@@ -1,7 +1,6 @@
 #include "sequences/dna_sequence.h"
 
 #include <algorithm>
-#include <limits>
 #include <memory>
 #include <utility>
 
@@ -44,13 +43,14 @@ int SeqSet::fload(std::string file_name) {
 }
 
 void ReadFastaInto(ByteSource& source, SeqSet& set) {
+  // Each record is gathered in the reader's reused buffers and copied once at its exact
+  // size: growing every sequence's own vector line by line costs far more in allocation.
   FastaReader reader(source);
-  std::string header;
-  while (reader.NextHeader(header)) {
+  FastaRecord record;
+  while (reader.Next(record)) {
     DNA_Sequence& sequence = set.AppendSequence();
-    sequence.descr.swap(header);
-    while (reader.AppendResidues(sequence.codes, std::numeric_limits<std::size_t>::max()) > 0) {
-    }
+    sequence.descr = record.header;
+    sequence.codes.assign(record.codes.begin(), record.codes.end());
     sequence.length = static_cast<std::uint32_t>(sequence.codes.size());
   }
 }
