@@ -25,9 +25,13 @@ inline constexpr NucleotideCode kNotNucleotide = 17;
 // The letter of each code, indexed by code.
 inline constexpr std::string_view NucleotideLetters = "ATGCRYMKWSBVHDN-+";
 
+// Rows of the tables that take any code value through SymbolIndex: the 17 symbols and
+// kNotNucleotide.
+inline constexpr std::size_t kCodeTableSize = 18;
+
 namespace nucleotide_detail {
 
-inline constexpr std::size_t kTableSize = 18;  // the 17 symbols and kNotNucleotide
+inline constexpr std::size_t kTableSize = kCodeTableSize;
 
 // Bases each symbol stands for, one bit per base (A 1, T 2, G 4, C 8); none for "-", "+"
 // and kNotNucleotide.

@@ -7,9 +7,6 @@
 
 namespace {
 
-// Rows of the match table: the symbols and kNotNucleotide.
-constexpr std::size_t kCodeTableSize = 18;
-
 // True when every motif code matches the sequence code at the same offset; stops at the
 // first mismatch.
 inline bool StrandMatches(const NucleotideCode* sequence_at, const NucleotideCode* motif_codes,
@@ -94,7 +91,7 @@ void SetMatchState(IUPAC_Motif& motif, int direction) {
 // Motifs up to this length are scanned bit-parallel: one bit per motif position.
 constexpr std::size_t kMaxBitParallelLength = 64;
 
-// For each sequence code (17 for anything else), the motif positions it matches, one bit
+// For each sequence code (kNotNucleotide for anything else), the motif positions it matches, one bit
 // each, for the forward codes and for the reverse complement.
 struct PositionMasks {
   std::array<std::uint64_t, kCodeTableSize> forward{};

@@ -97,6 +97,20 @@ bool FastaReader::NextHeader(std::string& header) {
   return true;
 }
 
+bool FastaReader::AtRecordEnd() {
+  while (in_residues_ && Fill()) {
+    const char c = buffer_[position_];
+    if (at_line_start_ && c == '>') {
+      in_residues_ = false;
+      break;
+    }
+    if (CharToNucleotideCode(c) < kNotNucleotide) return false;
+    ++position_;
+    at_line_start_ = c == '\n';
+  }
+  return true;
+}
+
 bool FastaReader::Next(FastaRecord& record) {
   if (!NextHeader(record.header)) return false;
   record.codes.clear();

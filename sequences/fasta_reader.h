@@ -35,6 +35,11 @@ class FastaReader {
   // pieces of bounded size.
   std::size_t AppendResidues(std::vector<NucleotideCode>& codes, std::size_t limit);
 
+  // True when the current record has no residue left: skips the line ends and other
+  // characters that are no residues up to the next residue, the next header or the end of
+  // the input. Tells a caller taking a record in pieces whether a piece is the last.
+  bool AtRecordEnd();
+
   // Reads the next whole record into `record`, reusing its buffers. False when no record
   // is left.
   bool Next(FastaRecord& record);

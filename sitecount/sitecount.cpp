@@ -1,23 +1,22 @@
 #include "sitecount/sitecount.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <thread>
 
 #include "common/byte_source.h"
 #include "common/diagnostics.h"
 #include "common/files.h"
-#include "common/number_text.h"
 #include "motifs/motif_set.h"
-#include "sequences/dna_sequence.h"
+#include "sequences/fasta_reader.h"
+#include "sitecount/piece_counters.h"
+#include "sitecount/presence_rows.h"
 
 namespace {
-
-constexpr int kFormatPresence = 0;
-constexpr int kFormatCount = 1;
 
 void PrintUsage(std::ostream& out) {
   out << "Program for estimation of motifs presence. " << std::endl;
@@ -31,30 +30,18 @@ void WriteHeader(std::ostream& out, const MotifSet& motif_set) {
   out << std::endl;
 }
 
-// The score columns come from the text after the header's last tab; a header without a
-// tab has none. A score that is not a number is written as nan in both columns.
-void WriteScoreColumns(std::ostream& out, const std::string& descr) {
-  const std::size_t last_tab = descr.rfind('\t');
-  if (last_tab == std::string::npos) return;
-  const double score = StringToDouble(std::string_view(descr).substr(last_tab));
-  out << score << '\t' << std::log(score);
-}
-
-void WriteRow(std::ostream& out, const DNA_Sequence& sequence, MotifSet& motif_set,
-              int output_format) {
-  WriteScoreColumns(out, sequence.descr);
-  for (IUPAC_Motif& motif : motif_set.motifs) {
-    const std::uint32_t occurrences = motif.CountOccurrences(sequence.codes, MOTORIENT_ANY);
-    out << '\t';
-    if (occurrences == 0) {
-      out << '0';
-    } else if (output_format == kFormatPresence) {
-      out << '1';
-    } else if (output_format == kFormatCount) {
-      out << occurrences;
+// Counting threads: SITECOUNT_THREADS when it is a positive number, else one per hardware
+// thread.
+std::size_t CountingThreads() {
+  constexpr unsigned long kMostThreads = 256;
+  if (const char* text = std::getenv("SITECOUNT_THREADS")) {
+    char* end = nullptr;
+    const unsigned long requested = std::strtoul(text, &end, 10);
+    if (end != text && *end == '\0' && requested > 0) {
+      return std::min(requested, kMostThreads);
     }
   }
-  out << std::endl;
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 // Reads the motif file into `motif_set`; false, after its message, when the file cannot be
@@ -104,8 +91,7 @@ int RunSitecount(const std::vector<std::string>& args) {
     PrintCannotOpen(nameSeqSet);
     return 1;
   }
-  SeqSet Seqs;
-  ReadFastaInto(*sequence_source, Seqs);
+  FastaReader sequences(*sequence_source);
 
   std::cout << "MotifSet fload" << std::endl;
   MotifSet MotSet;
@@ -125,9 +111,15 @@ int RunSitecount(const std::vector<std::string>& args) {
 
   WriteHeader(fout, MotSet);
   std::cout << "Mots presence calculation" << std::endl;
-  for (const DNA_Sequence& sequence : Seqs.sequences) {
-    WriteRow(fout, sequence, MotSet, output_format);
+  PresenceSettings settings;
+  settings.output_format = output_format;
+  settings.motif_count = MotSet.motifs.size();
+  for (const IUPAC_Motif& motif : MotSet.motifs) {
+    settings.longest_motif = std::max(settings.longest_motif, motif.codes.size());
   }
+  settings.threads = CountingThreads();
+  settings.make_counter = [&MotSet] { return MakePairwiseCounter(MotSet); };
+  WritePresenceRows(sequences, settings, fout);
   fout.close();
   if (!fout) {
     PrintWriteFailed(nameFileOut);

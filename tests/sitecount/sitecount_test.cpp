@@ -3,8 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "common/byte_source.h"
+#include "motifs/motif_set.h"
+#include "sequences/fasta_reader.h"
+#include "sitecount/piece_counters.h"
+#include "sitecount/presence_rows.h"
 
 #include "tests/support/temp_dir.h"
 
@@ -56,6 +64,74 @@ TEST_F(RunSitecountInProcess, WritesTheTableOrReportsAndReturnsOne) {
       EXPECT_EQ(ReadFile("t.tab"), c.table);
     } else {
       EXPECT_FALSE(std::filesystem::exists("t.tab"));
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Rows made the plain way: each whole record, each motif on its own.
+std::string ReferenceRows(const std::string& fasta, const MotifSet& motifs, int format) {
+  MotifSet copy = motifs;
+  MemorySource source(fasta);
+  FastaReader reader(source);
+  FastaRecord record;
+  std::string text;
+  while (reader.Next(record)) {
+    std::vector<std::uint64_t> counts;
+    for (IUPAC_Motif& motif : copy.motifs) {
+      counts.push_back(motif.CountOccurrences(record.codes, MOTORIENT_ANY));
+    }
+    AppendPresenceRow(text, record.header, counts, format);
+  }
+  return text;
+}
+
+TEST(WritePresenceRows, PiecesBatchesAndThreadsNeverChangeTheRows) {
+  std::mt19937 random(11);
+  const std::string letters = "ACGTACGTACGTNRY-+acgtn \r*";
+  std::string fasta = "junk\n";
+  for (int record = 0; record < 40; ++record) {
+    fasta += ">r" + std::to_string(record) + "\tx\t" + std::to_string(record % 7) + ".5\n";
+    // Mostly short records, some far longer than a piece.
+    const int length = record % 9 == 4 ? 3000 + static_cast<int>(random() % 2000)
+                                       : static_cast<int>(random() % 80);
+    for (int i = 0; i < length; ++i) {
+      fasta += letters[random() % letters.size()];
+      if (random() % 50 == 0) fasta += '\n';
+    }
+    fasta += '\n';
+  }
+  std::istringstream motif_lines("ACGT\nGATC\nRYN\nAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\nTG-A\nN\n");
+  MotifSet motifs;
+  ASSERT_FALSE(ReadMotifs(motif_lines, motifs).has_value());
+
+  for (const int format : {0, 1, 2}) {
+    const std::string expected = ReferenceRows(fasta, motifs, format);
+    for (const std::size_t threads : {1, 3}) {
+      for (const std::size_t piece : {1, 200, 1 << 20}) {
+        for (const std::size_t batch_records : {1, 5, 1024}) {
+          SCOPED_TRACE(::testing::Message() << "format " << format << ", threads " << threads
+                                            << ", piece " << piece << ", batch "
+                                            << batch_records);
+          PresenceSettings settings;
+          settings.output_format = format;
+          settings.motif_count = motifs.count;
+          settings.longest_motif = 30;
+          settings.threads = threads;
+          settings.piece_residues = piece;
+          settings.batch_residues = piece * 3;
+          settings.batch_records = batch_records;
+          settings.make_counter = [&motifs] { return MakePairwiseCounter(motifs); };
+          MemorySource source(fasta);
+          FastaReader reader(source);
+          std::ostringstream out;
+          EXPECT_TRUE(WritePresenceRows(reader, settings, out));
+          EXPECT_EQ(out.str(), expected);
+        }
+      }
     }
   }
 }

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <span>
+#include <string>
+
+#include "common/nucleotide.h"
+#include "sequences/fasta_reader.h"
+
+// Counts the motifs of a set in one piece of a record, for one thread.
+class PieceCounter {
+ public:
+  virtual ~PieceCounter() = default;
+  // Adds to counts[m] the number of start positions p of motif m with p < start_limit and
+  // p + length(m) <= codes.size().
+  virtual void Count(std::span<const NucleotideCode> codes, std::size_t start_limit,
+                     std::span<std::uint64_t> counts) = 0;
+};
+
+// How a presence run counts and writes.
+struct PresenceSettings {
+  int output_format = 1;            // 0 presence flags, 1 counts, other: empty cells
+  std::size_t motif_count = 0;
+  std::size_t longest_motif = 0;    // pieces of a long record overlap by this less one
+  std::size_t threads = 1;          // counting threads; above 1 a reader thread runs too
+  std::size_t piece_residues = std::size_t{1} << 20;   // residues read per piece at most
+  std::size_t batch_residues = std::size_t{1} << 21;   // residues per batch, about
+  std::size_t batch_records = 1024;                    // records per batch at most
+  // Makes the counter of one thread; called once per counting thread.
+  std::function<std::unique_ptr<PieceCounter>()> make_counter;
+};
+
+// Appends the presence row of one record to `text`: the score columns from the text
+// after the header's last tab (none without a tab), then one cell per motif count, and a
+// line end. Numbers are written as a stream writes them by default.
+void AppendPresenceRow(std::string& text, const std::string& header,
+                       std::span<const std::uint64_t> counts, int output_format);
+
+// Reads every record of `reader`, counts the motifs in it and writes its row to `out`, in
+// file order, holding only a few batches of records at a time. A record longer than a
+// piece is counted in pieces that overlap by the longest motif less one, each start in
+// exactly one piece. Returns false when `out` failed.
+bool WritePresenceRows(FastaReader& reader, const PresenceSettings& settings,
+                       std::ostream& out);
