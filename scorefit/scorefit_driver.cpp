@@ -1,6 +1,7 @@
 #include "scorefit/scorefit_driver.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
@@ -9,6 +10,7 @@
 
 #include "common/diagnostics.h"
 #include "common/files.h"
+#include "common/line_reader.h"
 #include "common/number_text.h"
 #include "common/table_utils.h"
 #include "common/text_utils.h"
@@ -90,43 +92,116 @@ std::optional<Refusal> OverwriteRefusal(const std::string& coefficient_name,
   return std::nullopt;
 }
 
-// The value of a motif cell. Presence tables are nearly all small counts, and a text of at
-// most 15 digits and nothing else is an integer that a double holds exactly, so adding it
-// up digit by digit gives the very value the general conversion would; anything else goes
-// to that conversion.
-double CellValue(const std::string& cell) {
-  constexpr std::size_t kExactDigits = 15;
-  if (cell.empty() || cell.size() > kExactDigits) return StringToDouble(cell);
-  std::uint64_t value = 0;
-  for (const char c : cell) {
-    const unsigned digit = static_cast<unsigned char>(c) - static_cast<unsigned>('0');
-    if (digit > 9) return StringToDouble(cell);
-    value = value * 10 + digit;
+// The value of a cell that is not a plain run of digits, through the general conversion;
+// kept out of line so that the loop over plain cells keeps its sum in a register.
+[[gnu::noinline]] double CellValue(std::string_view cell) { return StringToDouble(cell); }
+
+// Output is gathered into blocks of about this size before it goes to the stream.
+constexpr std::size_t kOutputBlock = std::size_t{1} << 20;
+
+// A field is a maximal run of characters other than tab.
+struct FieldScan {
+  std::size_t count = 0;
+  bool plain = true;  // one tab between fields and none at either end
+};
+
+// Appends each field of `line` followed by one tab: how a row is written back when its
+// tabs are not already one between each two fields.
+void AppendFieldsWithTabs(std::string_view line, std::string& text) {
+  std::size_t position = 0;
+  while (position < line.size()) {
+    while (position < line.size() && line[position] == '\t') ++position;
+    if (position == line.size()) break;
+    const std::size_t tab = line.find('\t', position);
+    const std::size_t end = tab == std::string_view::npos ? line.size() : tab;
+    text.append(line.data() + position, end - position);
+    text += '\t';
+    position = end;
   }
-  return static_cast<double>(value);
 }
 
-// Writes one data row and its prediction. The fields go out through one buffer so that a
-// row costs a few stream calls, not two per field.
-void WriteDataRow(const StringList& fields, const std::vector<double>& b, std::string& row_text,
-                  std::ostream& out) {
-  double prediction = b[0];
-  row_text.clear();
-  for (std::uint32_t field_index = 0; field_index < fields.count; ++field_index) {
-    const std::string& field = fields.items[field_index];
-    row_text += field;
-    row_text += '\t';
-    if (field_index >= 2) prediction = CellValue(field) * b[field_index - 1] + prediction;
-  }
-  out << row_text;
-  // Every NaN is written "nan": the processor's default NaN (from inf - inf) has its sign
-  // bit set and would print as "-nan".
+// The prediction as the stream writes a double by default, and every NaN as "nan": the
+// processor's default NaN (from inf - inf) has its sign bit set and would print as "-nan".
+void AppendPrediction(double prediction, std::string& text) {
   if (std::isnan(prediction)) {
-    out << "nan";
-  } else {
-    out << prediction;
+    text += "nan";
+    return;
   }
-  out << std::endl;
+  char buffer[32];
+  const int length = std::snprintf(buffer, sizeof buffer, "%.*g", 6, prediction);
+  text.append(buffer, static_cast<std::size_t>(length));
+}
+
+// Appends a data row with its prediction to `text`, reading each cell as it is scanned.
+// Presence tables are nearly all small counts, and a cell of at most 15 digits and nothing
+// else is an integer that a double holds exactly, so its digits summed on the way give the
+// very value the general conversion would; any other cell goes to that conversion. Returns
+// the row's field scan; when it has more fields than `b` serves, nothing is appended.
+FieldScan AppendDataRow(std::string_view line, const std::vector<double>& b, std::string& text) {
+  constexpr std::size_t kExactDigits = 15;
+  FieldScan scan;
+  double prediction = b[0];
+  const char* const data = line.data();
+  const std::size_t size = line.size();
+  std::size_t position = 0;
+  std::size_t previous_end = 0;
+  while (true) {
+    std::size_t start = position;
+    while (start < size && data[start] == '\t') ++start;
+    if (start == size) {
+      if (start != previous_end) scan.plain = false;  // tabs after the last field
+      break;
+    }
+    if (start - previous_end != (scan.count == 0 ? 0 : 1)) scan.plain = false;
+    std::uint64_t digits_value = 0;
+    bool digits_only = true;
+    std::size_t end = start;
+    const unsigned first_digit =
+        static_cast<unsigned char>(data[start]) - static_cast<unsigned>('0');
+    if (first_digit <= 9 && (start + 1 == size || data[start + 1] == '\t')) {
+      // The usual cell, one digit: no loop.
+      digits_value = first_digit;
+      end = start + 1;
+    } else {
+      for (; end < size && data[end] != '\t'; ++end) {
+        const unsigned digit =
+            static_cast<unsigned char>(data[end]) - static_cast<unsigned>('0');
+        digits_only = digits_only && digit <= 9;
+        digits_value = digits_value * 10 + digit;
+      }
+    }
+    const std::size_t field_index = scan.count++;
+    if (field_index >= 2 && field_index <= b.size()) {
+      const std::size_t length = end - start;
+      const double coefficient = b[field_index - 1];
+      if (digits_only && length <= kExactDigits) [[likely]] {
+        prediction = static_cast<double>(digits_value) * coefficient + prediction;
+      } else {
+        prediction = CellValue(std::string_view(data + start, length)) * coefficient + prediction;
+      }
+    }
+    previous_end = end;
+    position = end;
+  }
+  // Field j >= 2 takes b[j - 1]: a row can use at most b.size() + 1 fields.
+  if (scan.count > b.size() + 1) return scan;
+  if (scan.plain) {
+    text.append(line);
+    text += '\t';
+  } else {
+    AppendFieldsWithTabs(line, text);
+  }
+  AppendPrediction(prediction, text);
+  text += '\n';
+  return scan;
+}
+
+// Hands `text` to `out` once it has grown to a block, or always when `force` is set.
+bool FlushBlock(std::string& text, std::ostream& out, bool force) {
+  if (text.size() < kOutputBlock && !force) return true;
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  text.clear();
+  return static_cast<bool>(out);
 }
 
 }  // namespace
@@ -177,28 +252,33 @@ PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<doubl
                                        std::ostream& out) {
   using Status = PredictionOutcome::Status;
   if (b.empty()) return {Status::kNoIntercept};
+  StreamSource source(in);
+  LineReader lines(source);
   bool header_written = false;
   std::size_t line_number = 0;
-  std::string line;
-  std::string row_text;
-  StringList fields;
-  while (GetLineUntil(in, line, "\n")) {
+  std::string text;
+  text.reserve(kOutputBlock + (kOutputBlock >> 4));
+  std::string_view line;
+  while (lines.Next(line)) {
     ++line_number;
-    if (SplitStringInto(line, "\t", 0, fields) == 0) continue;
+    // A line of tabs alone, or an empty one, has no field: it writes nothing.
+    if (line.find_first_not_of('\t') == std::string_view::npos) continue;
     if (!header_written) {
-      for (std::uint32_t field_index = 0; field_index < fields.count; ++field_index) {
-        out << fields.items[field_index] << '\t';
-      }
-      out << "Predicted" << std::endl;
+      AppendFieldsWithTabs(line, text);
+      text += "Predicted\n";
       header_written = true;
-    } else {
-      // Field j >= 2 takes b[j - 1]: a row can use at most b.size() + 1 fields.
-      if (fields.count > b.size() + 1) return {Status::kBadRow, line_number, fields.count};
-      WriteDataRow(fields, b, row_text, out);
+      continue;
     }
-    if (!out) return {Status::kWriteFailed};
+    const FieldScan scan = AppendDataRow(line, b, text);
+    if (scan.count > b.size() + 1) {
+      // The rows before it are written, as they would have been one line at a time.
+      if (!FlushBlock(text, out, true)) return {Status::kWriteFailed};
+      return {Status::kBadRow, line_number, scan.count};
+    }
+    if (!FlushBlock(text, out, false)) return {Status::kWriteFailed};
   }
-  if (in.bad()) return {Status::kReadFailed};
+  if (!FlushBlock(text, out, true)) return {Status::kWriteFailed};
+  if (lines.failed()) return {Status::kReadFailed};
   return {Status::kDone};
 }
 

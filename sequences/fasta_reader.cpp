@@ -5,7 +5,7 @@
 #include <limits>
 
 FastaReader::FastaReader(ByteSource& source)
-    : source_(source), buffer_(std::make_unique<char[]>(kBlockSize)) {}
+    : source_(source), buffer_(std::make_unique_for_overwrite<char[]>(kBlockSize)) {}
 
 bool FastaReader::Fill() {
   if (position_ < end_) return true;
