@@ -54,6 +54,11 @@ void PrintWriteFailed(const std::string& file_name) {
   PrintBadInput(file_name, "could not be written in full (is the disk full?)");
 }
 
+void ExitWriteFailed(const std::string& file_name) {
+  PrintWriteFailed(file_name);
+  std::exit(1);
+}
+
 void PrintReadFailed(const std::string& file_name) {
   PrintBadInput(file_name, "could not be read to its end");
 }

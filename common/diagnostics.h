@@ -32,6 +32,7 @@ void PrintBadInput(const std::string& file_name, const LineError& error);
 // "NAME: could not be written in full (is the disk full?)": an output was opened but a
 // write, flush or close failed, so a truncated file never passes for a finished run.
 void PrintWriteFailed(const std::string& file_name);
+[[noreturn]] void ExitWriteFailed(const std::string& file_name);
 
 // "NAME: could not be read to its end": a read failed before the end of the input.
 void PrintReadFailed(const std::string& file_name);

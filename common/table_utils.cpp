@@ -9,6 +9,7 @@
 #include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/number_text.h"
+#include "common/output_file.h"
 
 namespace {
 
@@ -167,9 +168,11 @@ int WriteUnsignedArray(const std::uint32_t* values, std::uint32_t value_count,
 }
 
 int WriteDoubleVector(const std::vector<double>& values, const std::string& file_name) {
-  std::ofstream out(file_name);
-  if (!out) ExitCannotOpen(file_name);
-  for (const double value : values) out << value << std::endl;
+  OutputFile output;
+  if (!output.Open(file_name)) ExitCannotOpen(file_name);
+  std::ostream& out = output.stream();
+  for (const double value : values) out << value << '\n';
+  if (!output.Commit()) ExitWriteFailed(file_name);
   return 0;
 }
 

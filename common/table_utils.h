@@ -63,7 +63,9 @@ int WriteUnsignedArray(const std::uint32_t* values, std::uint32_t value_count,
                        const std::string& file_name);
 
 // Writes each value on a line of its own in the stream's default notation, replacing the
-// file. Returns 0; a file that cannot be opened ends the process through ExitCannotOpen.
+// file only once every value is written. Returns 0; a file that cannot be opened ends the
+// process through ExitCannotOpen, one that cannot be written in full through
+// ExitWriteFailed (the older file then keeps its content).
 int WriteDoubleVector(const std::vector<double>& values, const std::string& file_name);
 
 // Appends to `values` the number on each line of `file_name` that passes IsNumber and holds

@@ -11,6 +11,7 @@
 #include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/line_reader.h"
+#include "common/output_file.h"
 #include "common/number_text.h"
 #include "common/table_utils.h"
 #include "common/text_utils.h"
@@ -329,12 +330,12 @@ int RunScorefit(const std::vector<std::string>& args) {
     PrintOpenFailure(presence_name);
     return 1;
   }
-  std::ofstream out(output_name);
-  if (!out) {
+  OutputFile output;
+  if (!output.Open(output_name)) {
     PrintOpenFailure(output_name);
     return 1;
   }
-  const PredictionOutcome outcome = WritePredictionTable(in, b, out);
+  const PredictionOutcome outcome = WritePredictionTable(in, b, output.stream());
   using Status = PredictionOutcome::Status;
   switch (outcome.status) {
     case Status::kBadRow:
@@ -351,8 +352,7 @@ int RunScorefit(const std::vector<std::string>& args) {
     case Status::kDone:
       break;
   }
-  out.close();
-  if (!out) {
+  if (!output.Commit()) {
     PrintWriteFailed(output_name);
     return 1;
   }

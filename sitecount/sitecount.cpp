@@ -11,6 +11,7 @@
 #include "common/byte_source.h"
 #include "common/diagnostics.h"
 #include "common/files.h"
+#include "common/output_file.h"
 #include "motifs/motif_set.h"
 #include "sequences/fasta_reader.h"
 #include "sitecount/piece_counters.h"
@@ -103,11 +104,12 @@ int RunSitecount(const std::vector<std::string>& args) {
       return 1;
     }
   }
-  std::ofstream fout(nameFileOut);
-  if (!fout) {
+  OutputFile table;
+  if (!table.Open(nameFileOut)) {
     PrintCannotOpen(nameFileOut);
     return 1;
   }
+  std::ostream& fout = table.stream();
 
   WriteHeader(fout, MotSet);
   std::cout << "Mots presence calculation" << std::endl;
@@ -119,9 +121,7 @@ int RunSitecount(const std::vector<std::string>& args) {
   }
   settings.threads = CountingThreads();
   settings.make_counter = [&MotSet] { return MakePairwiseCounter(MotSet); };
-  WritePresenceRows(sequences, settings, fout);
-  fout.close();
-  if (!fout) {
+  if (!WritePresenceRows(sequences, settings, fout) || !table.Commit()) {
     PrintWriteFailed(nameFileOut);
     return 1;
   }

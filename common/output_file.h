@@ -1,0 +1,42 @@
+#pragma once
+
+#include <fstream>
+#include <string>
+
+// An output file that appears whole or not at all. A regular file (or a name that does not
+// exist yet) is written to a temporary file in the same folder and renamed over its name
+// only when everything was written, flushed and closed without error; until then, and on
+// any failure, the older file keeps its content. A link is written through: the temporary
+// file goes next to the file that the link names. Anything that is not a regular file (a
+// device such as /dev/null, a FIFO) is written directly. The temporary file is removed
+// when the output is abandoned, destroyed uncommitted, or the process is ended by SIGINT,
+// SIGTERM, SIGHUP or SIGQUIT.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Opens `file_name` for writing; false when it cannot be written: its folder is missing
+  // or cannot be written, or the file itself cannot be.
+  bool Open(const std::string& file_name);
+
+  // Where the content goes.
+  std::ostream& stream() { return stream_; }
+
+  // Flushes and closes the content and puts it in place; false when any write, the flush,
+  // the close or the rename failed, and then the older file is untouched and the temporary
+  // file gone.
+  bool Commit();
+
+  // Removes what was written so far; the older file is untouched.
+  void Abandon();
+
+ private:
+  std::ofstream stream_;
+  std::string target_;     // the file that receives the content
+  std::string temporary_;  // empty when writing the target directly
+  int slot_ = -1;          // the temporary file's entry among those removed on a signal
+  bool open_ = false;
+};
