@@ -3,6 +3,29 @@
 #include <cstdlib>
 #include <iostream>
 
+std::string Printable(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      shown += c;
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0xF];
+    }
+  }
+  return shown;
+}
+
 void PrintCannotOpen(const std::string& file_name) {
   std::cerr << "Can't open " << file_name << " file." << std::endl;
 }
@@ -27,8 +50,7 @@ std::string BadInputText(const std::string& file_name, std::size_t line_number,
   return file_name + ':' + std::to_string(line_number) + ": " + what;
 }
 
-void PrintBadInput(const std::string& file_name, std::size_t line_number,
-                   const std::string& what) {
+void PrintBadInput(const std::string& file_name, std::size_t line_number, const std::string& what) {
   std::cerr << BadInputText(file_name, line_number, what) << std::endl;
 }
 
@@ -40,8 +62,7 @@ void PrintBadInput(const std::string& file_name, const LineError& error) {
   PrintBadInput(file_name, error.line_number, error.what);
 }
 
-void ExitBadInput(const std::string& file_name, std::size_t line_number,
-                  const std::string& what) {
+void ExitBadInput(const std::string& file_name, std::size_t line_number, const std::string& what) {
   PrintBadInput(file_name, line_number, what);
   std::exit(1);
 }

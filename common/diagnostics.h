@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "common/line_error.h"
 
@@ -9,6 +10,11 @@
 // function here. The Print functions write one line and return, for the drivers, which
 // return their exit code; the Exit functions write the same line and end the process with
 // exit code 1, for the library operations whose contract is to report and stop.
+
+// Text from an input as a message may quote it: every byte that is not a printable ASCII
+// character is shown escaped (\t, \r, \n, otherwise \xNN), so no control byte or escape
+// sequence reaches the terminal.
+std::string Printable(std::string_view text);
 
 // "Can't open NAME file." (the wording with the full stop).
 void PrintCannotOpen(const std::string& file_name);

@@ -21,13 +21,25 @@ bool SameExistingFile(const std::string& first_name, const std::string& second_n
   return std::filesystem::equivalent(first_name, second_name, error) && !error;
 }
 
+std::filesystem::path FollowLinks(const std::string& file_name) {
+  std::filesystem::path path(file_name);
+  for (int hop = 0; hop < 40; ++hop) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(path, error) || error) break;
+    const std::filesystem::path target = std::filesystem::read_symlink(path, error);
+    if (error) break;
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return path;
+}
+
 bool SameDestination(const std::string& first_name, const std::string& second_name) {
-  // The resolved paths tell whether a file yet to be made is one that exists.
   if (SameExistingFile(first_name, second_name)) return true;
+  // A file yet to be made, perhaps named through a dangling link: where the links lead.
   std::error_code first_error;
   std::error_code second_error;
-  const auto first = std::filesystem::weakly_canonical(first_name, first_error);
-  const auto second = std::filesystem::weakly_canonical(second_name, second_error);
+  const auto first = std::filesystem::weakly_canonical(FollowLinks(first_name), first_error);
+  const auto second = std::filesystem::weakly_canonical(FollowLinks(second_name), second_error);
   return !first_error && !second_error && first == second;
 }
 

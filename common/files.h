@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -13,11 +14,16 @@ bool OpenForReading(std::ifstream& in, const std::string& file_name);
 // True when `file_name` names a folder (following links).
 bool IsFolder(const std::string& file_name);
 
+// The file that a name finally stands for, following links, dangling ones too (whose
+// target does not exist yet); gives up after a loop's worth of hops.
+std::filesystem::path FollowLinks(const std::string& file_name);
+
 // True when both names lead to one existing file (by any path, link or hard link).
 bool SameExistingFile(const std::string& first_name, const std::string& second_name);
 
 // True when both names lead to one file, whether or not it exists yet: the same existing
-// file (by any path, link or hard link), or paths that resolve to the same place.
+// file (by device and inode, whatever path, link or hard link leads there), or, where it
+// does not exist yet, paths that resolve to the same place after following every link.
 bool SameDestination(const std::string& first_name, const std::string& second_name);
 
 // What is wrong with writing `output_name` when `input_name` is one of the run's inputs:

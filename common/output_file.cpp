@@ -13,6 +13,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "common/files.h"
+
 namespace {
 
 // The temporary files that a signal must not leave behind. The handler only reads these
@@ -67,20 +69,6 @@ void UnregisterTemporary(int slot) {
   if (slot < 0) return;
   const std::lock_guard lock(slot_mutex);
   slot_used[static_cast<std::size_t>(slot)] = 0;
-}
-
-// The file that a name finally stands for, following links (also dangling ones, whose
-// target does not exist yet); gives up after a loop's worth of hops.
-std::filesystem::path FollowLinks(const std::string& file_name) {
-  std::filesystem::path path(file_name);
-  for (int hop = 0; hop < 40; ++hop) {
-    std::error_code error;
-    if (!std::filesystem::is_symlink(path, error) || error) break;
-    const std::filesystem::path target = std::filesystem::read_symlink(path, error);
-    if (error) break;
-    path = target.is_absolute() ? target : path.parent_path() / target;
-  }
-  return path;
 }
 
 // The permissions that a newly created file would get: everything but the umask.

@@ -68,8 +68,7 @@ std::optional<LineError> ReadMotifs(std::istream& in, MotifSet& set) {
   return std::nullopt;
 }
 
-MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
-                             std::string& problem) {
+MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif, std::string& problem) {
   if (line.empty() || kMotifFirstLetters.find(line[0]) == std::string_view::npos) {
     return MotifLineKind::kNotMotifLine;
   }
@@ -79,8 +78,8 @@ MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
 
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (CharToMotifCode(text[i]) == kNotNucleotide) {
-      problem = "motif '" + text + "' holds " + ShowCharacter(text[i]) + " at position " +
-                std::to_string(i + 1) +
+      problem = "motif '" + Printable(text) + "' holds " + ShowCharacter(text[i]) +
+                " at position " + std::to_string(i + 1) +
                 ", which is not an IUPAC symbol (one of ATGCRYMKWSBVHDN-+)";
       return MotifLineKind::kMalformed;
     }
@@ -91,8 +90,9 @@ MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
     const char* cursor = line.c_str() + tab + 1;
     for (std::size_t k = 0; k < 3; ++k) {
       if (!ReadMotifValue(cursor, values[k])) {
-        problem = "expected three numbers after the tab of motif '" + text + "', found " +
-                  std::to_string(k) + " (a number is missing, unreadable or out of range)";
+        problem = "expected three numbers after the tab of motif '" + Printable(text) +
+                  "', found " + std::to_string(k) +
+                  " (a number is missing, unreadable or out of range)";
         return MotifLineKind::kMalformed;
       }
     }

@@ -27,17 +27,12 @@ void WriteUsage(std::ostream& out) {
 
 void WriteVersion(std::ostream& out) { out << "Scorefit " << MOTIF_WORKFLOW_VERSION << std::endl; }
 
-// A field as it goes into a message: quoted, with a carriage return made visible.
+// A field as it goes into a message: quoted, every byte that is not printable escaped.
 std::string Quoted(std::string_view field) {
-  std::string quoted = "\"";
-  for (const char c : field) {
-    if (c == '\r') {
-      quoted += "\\r";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
+  std::string quoted(1, '"');
+  quoted += Printable(field);
+  quoted += '"';
+  return quoted;
 }
 
 // Ordinal words for the few field positions a message names.
