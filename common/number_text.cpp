@@ -60,8 +60,7 @@ struct DecimalScan {
   bool negative = false;
   std::uint64_t significand = 0;        // the first kSignificandDigits significant digits
   int significant_digits = 0;           // how many digits `significand` holds
-  bool significand_inexact = false;     // a non-zero digit was dropped beyond those
-  std::int64_t scale = 0;               // the number is significand * 10^scale
+  std::int64_t scale = 0;               // the number is about significand * 10^scale
 };
 
 // Scans sign, digits with at most one point, then 'e' or 'E', a sign and digits, from `pos`.
@@ -85,9 +84,8 @@ DecimalScan ScanDecimal(std::string_view text, std::size_t pos) {
         scan.significand = scan.significand * 10 + digit;
         ++scan.significant_digits;
         if (after_point) --scan.scale;
-      } else {
-        if (digit != 0) scan.significand_inexact = true;
-        if (!after_point) ++scan.scale;
+      } else if (!after_point) {
+        ++scan.scale;
       }
     } else if (c == '.' && !after_point) {
       after_point = true;
@@ -127,9 +125,11 @@ bool DecimalValue(std::string_view number, const DecimalScan& scan, double& valu
     return true;
   }
   // An integer of at most 53 bits and a power of ten up to 10^22 are both exact doubles, so
-  // one multiplication or division rounds once: the correctly rounded result.
-  if (!scan.significand_inexact && scan.significand <= kMaxExactInteger &&
-      scan.scale >= -kMaxExactPowerOfTen && scan.scale <= kMaxExactPowerOfTen) {
+  // one multiplication or division rounds once: the correctly rounded result. A number with
+  // more digits than the significand holds never gets here: its significand is then at
+  // least 10^18.
+  if (scan.significand <= kMaxExactInteger && scan.scale >= -kMaxExactPowerOfTen &&
+      scan.scale <= kMaxExactPowerOfTen) {
     double magnitude = static_cast<double>(scan.significand);
     if (scan.scale < 0) {
       magnitude /= kExactPowersOfTen[static_cast<std::size_t>(-scan.scale)];

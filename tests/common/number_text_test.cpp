@@ -109,7 +109,7 @@ std::vector<std::string> HandPickedTexts() {
       "1.7976931348623157e308", "1.7976931348623158e308", "1.8e308", "-1e309", "1e-400",
       "-1e-400", "0e999999", "1e99999999999999999999", "1e-99999999999999999999",
       std::string(400, '9'), "0." + std::string(400, '0') + "1", std::string(300, '1') + "e-300",
-      "." + std::string(340, '0') + "5e20"};
+      "." + std::string(340, '0') + "5e20", "-0x." + std::string(300, '0') + "1p10"};
   // Halfway between the largest double and 2^1024 (rounds up, beyond the range), just above
   // it, and just below it (rounds down to the largest double).
   texts.push_back(ExactDecimal((std::uint64_t{1} << 54) - 1, 970));
@@ -161,7 +161,7 @@ std::string RandomNumberText(std::mt19937& random) {
 // would change the number if it were read.
 struct ViewsOf {
   explicit ViewsOf(const std::string& text)
-      : exact(new char[text.size() + 1]), padded(text + "9e9p9)") {
+      : exact(new char[text.size()]), padded(text + "9e9p9)") {
     text.copy(exact.get(), text.size());
   }
   std::unique_ptr<char[]> exact;
