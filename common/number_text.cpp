@@ -20,10 +20,9 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-// White space of the classic locale, as both the stream and strtod skip it.
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+// White space of the classic locale (blank, \t \n \v \f \r), as both the stream and strtod
+// skip it.
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 std::size_t SkipSpaces(std::string_view text) {
   std::size_t pos = 0;
@@ -51,10 +50,10 @@ constexpr int kSignificandDigits = 19;
 // Exponents are clamped here, far beyond any double and far within 64 bits.
 constexpr std::int64_t kExponentCap = 1'000'000'000;
 
-// One pass over a decimal number: where its parts end, and its first significant digits as
-// an integer, so that the common short number needs no second look.
+// One pass over a decimal number: where it ends, and its first significant digits as an
+// integer, so that the common short number needs no second look.
 struct DecimalScan {
-  std::size_t end = 0;                  // past the mantissa and a complete exponent
+  const char* end = nullptr;            // past the mantissa and a complete exponent
   bool has_digits = false;              // the mantissa holds at least one digit
   bool dangling_exponent_mark = false;  // an 'e' or 'E' follows without exponent digits
   bool negative = false;
@@ -63,63 +62,84 @@ struct DecimalScan {
   std::int64_t scale = 0;               // the number is about significand * 10^scale
 };
 
-// Scans sign, digits with at most one point, then 'e' or 'E', a sign and digits, from `pos`.
-// An exponent mark without digits after it is not part of the number.
-DecimalScan ScanDecimal(std::string_view text, std::size_t pos) {
+// Adds one digit to the significand while it has room; says whether it had.
+bool TakeDigit(DecimalScan& scan, char c) {
+  if (scan.significant_digits == kSignificandDigits) return false;
+  scan.significand = scan.significand * 10 + static_cast<unsigned>(c - '0');
+  ++scan.significant_digits;
+  return true;
+}
+
+// Scans sign, digits with at most one point, then 'e' or 'E', a sign and digits, from `pos`
+// up to `last`. An exponent mark without digits after it is not part of the number.
+inline DecimalScan ScanDecimal(const char* pos, const char* const last) {
   DecimalScan scan;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    scan.negative = text[pos] == '-';
+  if (pos != last && (*pos == '+' || *pos == '-')) {
+    scan.negative = *pos == '-';
     ++pos;
   }
-  bool after_point = false;
-  for (; pos < text.size(); ++pos) {
-    const char c = text[pos];
-    if (IsDigit(c)) {
-      const auto digit = static_cast<unsigned>(c - '0');
-      scan.has_digits = true;
-      if (scan.significant_digits == 0 && digit == 0) {
-        // A leading zero only moves the point.
-        if (after_point) --scan.scale;
-      } else if (scan.significant_digits < kSignificandDigits) {
-        scan.significand = scan.significand * 10 + digit;
-        ++scan.significant_digits;
-        if (after_point) --scan.scale;
-      } else if (!after_point) {
-        ++scan.scale;
-      }
-    } else if (c == '.' && !after_point) {
-      after_point = true;
-    } else {
-      break;
+  const char* const integer_start = pos;
+  // Leading zeros add nothing to the significand.
+  while (pos != last && *pos == '0') ++pos;
+  for (; pos != last && IsDigit(*pos); ++pos) {
+    if (!TakeDigit(scan, *pos)) ++scan.scale;
+  }
+  scan.has_digits = pos != integer_start;
+  if (pos != last && *pos == '.') {
+    ++pos;
+    const char* const fraction_start = pos;
+    if (scan.significant_digits == 0) {
+      for (; pos != last && *pos == '0'; ++pos) --scan.scale;
     }
+    for (; pos != last && IsDigit(*pos); ++pos) {
+      if (TakeDigit(scan, *pos)) --scan.scale;
+    }
+    scan.has_digits = scan.has_digits || pos != fraction_start;
   }
   scan.end = pos;
-  if (!scan.has_digits || pos == text.size() || (text[pos] != 'e' && text[pos] != 'E')) {
-    return scan;
-  }
+  if (!scan.has_digits || pos == last || (*pos != 'e' && *pos != 'E')) return scan;
   ++pos;
   bool negative_exponent = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative_exponent = text[pos] == '-';
+  if (pos != last && (*pos == '+' || *pos == '-')) {
+    negative_exponent = *pos == '-';
     ++pos;
   }
-  if (pos == text.size() || !IsDigit(text[pos])) {
+  if (pos == last || !IsDigit(*pos)) {
     scan.dangling_exponent_mark = true;
     return scan;
   }
   std::int64_t exponent = 0;
-  for (; pos < text.size() && IsDigit(text[pos]); ++pos) {
-    exponent = std::min(exponent * 10 + (text[pos] - '0'), kExponentCap);
+  for (; pos != last && IsDigit(*pos); ++pos) {
+    exponent = std::min(exponent * 10 + (*pos - '0'), kExponentCap);
   }
   scan.scale += negative_exponent ? -exponent : exponent;
   scan.end = pos;
   return scan;
 }
 
-// The value of the scanned decimal number `number` (its text, sign included). False when
-// it is too large for a double; one too small gives a zero of its sign, as both the stream
-// and strtod give.
-bool DecimalValue(std::string_view number, const DecimalScan& scan, double& value) {
+// The value of a scanned decimal number through from_chars, which rounds correctly like
+// strtod: for the numbers that the exact short form below cannot take.
+bool FromCharsValue(const char* first, const DecimalScan& scan, double& value) {
+  // from_chars refuses a plus sign.
+  if (*first == '+') ++first;
+  double converted = 0;
+  const auto [stop, error] = std::from_chars(first, scan.end, converted);
+  if (stop != scan.end) return false;
+  if (error == std::errc::result_out_of_range) {
+    // Beyond the range on one side or the other: the leading digit's place tells which.
+    if (scan.scale + scan.significant_digits > 0) return false;
+    converted = scan.negative ? -0.0 : 0.0;
+  } else if (error != std::errc()) {
+    return false;
+  }
+  value = converted;
+  return true;
+}
+
+// The value of the scanned decimal number that starts at `first` (at its sign, if any).
+// False when it is too large for a double; one too small gives a zero of its sign, as both
+// the stream and strtod give.
+inline bool DecimalValue(const char* first, const DecimalScan& scan, double& value) {
   if (scan.significand == 0) {
     value = scan.negative ? -0.0 : 0.0;
     return true;
@@ -139,20 +159,7 @@ bool DecimalValue(std::string_view number, const DecimalScan& scan, double& valu
     value = scan.negative ? -magnitude : magnitude;
     return true;
   }
-  // from_chars rounds correctly too, but refuses a plus sign.
-  if (number.front() == '+') number.remove_prefix(1);
-  double converted = 0;
-  const auto [stop, error] = std::from_chars(number.data(), number.data() + number.size(), converted);
-  if (stop != number.data() + number.size()) return false;
-  if (error == std::errc::result_out_of_range) {
-    // Beyond the range on one side or the other: the leading digit's place tells which.
-    if (scan.scale + scan.significant_digits > 0) return false;
-    converted = scan.negative ? -0.0 : 0.0;
-  } else if (error != std::errc()) {
-    return false;
-  }
-  value = converted;
-  return true;
+  return FromCharsValue(first, scan, value);
 }
 
 // A hexadecimal number, "0x" and sign left out: where it ends and roughly where its leading
@@ -243,13 +250,13 @@ double NanWithPayload(std::string_view chars) {
 }  // namespace
 
 std::optional<double> ReadLeadingDouble(std::string_view text) {
-  const std::size_t start = SkipSpaces(text);
-  const DecimalScan scan = ScanDecimal(text, start);
+  const char* const first = text.data() + SkipSpaces(text);
+  const DecimalScan scan = ScanDecimal(first, text.data() + text.size());
   // The stream gathers an exponent mark even when no digit follows it, and then fails
   // because the gathered text does not convert in full.
   if (!scan.has_digits || scan.dangling_exponent_mark) return std::nullopt;
   double value = 0;
-  if (!DecimalValue(text.substr(start, scan.end - start), scan, value)) return std::nullopt;
+  if (!DecimalValue(first, scan, value)) return std::nullopt;
   return value;
 }
 
@@ -309,11 +316,11 @@ bool ReadStrtodDouble(std::string_view text, double& value, std::size_t& consume
   }
 
   // "0x" without a hexadecimal digit after it is read as the number 0, as strtod reads it.
-  const DecimalScan scan = ScanDecimal(text, start);
+  const DecimalScan scan = ScanDecimal(text.data() + start, text.data() + text.size());
   if (!scan.has_digits) return false;
   double decimal = 0;
-  if (!DecimalValue(text.substr(start, scan.end - start), scan, decimal)) return false;
+  if (!DecimalValue(text.data() + start, scan, decimal)) return false;
   value = decimal;
-  consumed = scan.end;
+  consumed = static_cast<std::size_t>(scan.end - text.data());
   return true;
 }
