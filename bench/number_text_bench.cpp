@@ -19,7 +19,8 @@ namespace {
 // string, then convert them with strtod. Kept here as the baseline.
 std::optional<double> GatherThenStrtod(std::string_view text) {
   std::size_t start = 0;
-  while (start < text.size() && (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) {
+  while (start < text.size() &&
+         (text[start] == ' ' || (text[start] >= '\t' && text[start] <= '\r'))) {
     ++start;
   }
   std::size_t pos = start;

@@ -57,9 +57,9 @@ struct DecimalScan {
   bool has_digits = false;              // the mantissa holds at least one digit
   bool dangling_exponent_mark = false;  // an 'e' or 'E' follows without exponent digits
   bool negative = false;
-  std::uint64_t significand = 0;        // the first kSignificandDigits significant digits
-  int significant_digits = 0;           // how many digits `significand` holds
-  std::int64_t scale = 0;               // the number is about significand * 10^scale
+  std::uint64_t significand = 0;  // the first kSignificandDigits significant digits
+  int significant_digits = 0;     // how many digits `significand` holds
+  std::int64_t scale = 0;         // the number is about significand * 10^scale
 };
 
 // Adds one digit to the significand while it has room; says whether it had.
@@ -236,7 +236,8 @@ double NanWithPayload(std::string_view chars) {
   for (; pos < chars.size(); ++pos) {
     const int digit = HexDigitValue(chars[pos]);
     if (digit < 0 || static_cast<unsigned>(digit) >= base) break;
-    if (number > (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) / base) {
+    if (number >
+        (std::numeric_limits<std::uint64_t>::max() - static_cast<unsigned>(digit)) / base) {
       too_large = true;
     } else {
       number = number * base + static_cast<unsigned>(digit);

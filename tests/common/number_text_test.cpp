@@ -57,10 +57,15 @@ std::uint64_t Bits(double value) { return std::bit_cast<std::uint64_t>(value); }
 std::string Shown(const std::string& text) {
   std::string shown;
   for (const char c : text) {
-    if (c == '\t') shown += "\\t";
-    else if (c == '\r') shown += "\\r";
-    else if (c == '\n') shown += "\\n";
-    else shown += c;
+    if (c == '\t') {
+      shown += "\\t";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\n') {
+      shown += "\\n";
+    } else {
+      shown += c;
+    }
   }
   return shown.size() > 120 ? shown.substr(0, 120) + "...(" + std::to_string(text.size()) + ")"
                             : shown;
@@ -93,6 +98,7 @@ std::string ExactDecimal(std::uint64_t significand, int exponent) {
 // Texts picked for both readers: every form a number can take, its neighbours that are
 // not numbers, and the values where rounding, the fast path or the range end.
 std::vector<std::string> HandPickedTexts() {
+  // clang-format off
   std::vector<std::string> texts = {
       "", " ", "+", "-", ".", "-.", "+.5", "5.", "-0", "+0", "-0.0e7", "0", "1", "3", "12.5",
       "2.52573", "-1.3e-05", "1e", "1e+", "1E-", "1e5", "1E+5x", ".e1", "e5", "1.2.3", "--1",
@@ -110,6 +116,7 @@ std::vector<std::string> HandPickedTexts() {
       "-1e-400", "0e999999", "1e99999999999999999999", "1e-99999999999999999999",
       std::string(400, '9'), "0." + std::string(400, '0') + "1", std::string(300, '1') + "e-300",
       "." + std::string(340, '0') + "5e20", "-0x." + std::string(300, '0') + "1p10"};
+  // clang-format on
   // Halfway between the largest double and 2^1024 (rounds up, beyond the range), just above
   // it, and just below it (rounds down to the largest double).
   texts.push_back(ExactDecimal((std::uint64_t{1} << 54) - 1, 970));
@@ -127,9 +134,9 @@ std::vector<std::string> HandPickedTexts() {
 // in three.
 std::string RandomNumberText(std::mt19937& random) {
   static const char* const kPieces[] = {
-      " ", "\t", "\r", "\n", "+", "-", ".", ".", "e", "E", "e+", "e-", "p", "P-", "0x", "0X",
-      "x", "a", "F", "_", "(", ")", "inf", "INFINITY", "nan", "NaN(", "0", "00", "1", "7",
-      "9", "22", "23", "308", "309", "324", "1074"};
+      " ",  "\t", "\r", "\n", "+", "-",  ".",  ".",   "e",   "E",   "e+",       "e-",  "p",
+      "P-", "0x", "0X", "x",  "a", "F",  "_",  "(",   ")",   "inf", "INFINITY", "nan", "NaN(",
+      "0",  "00", "1",  "7",  "9", "22", "23", "308", "309", "324", "1074"};
   const auto pick = [&random](std::size_t count) {
     return std::uniform_int_distribution<std::size_t>(0, count - 1)(random);
   };
@@ -140,9 +147,10 @@ std::string RandomNumberText(std::mt19937& random) {
     std::string digits;
     for (std::size_t k = 0; k < digit_count; ++k) digits += "0123456789abcdef"[pick(hex ? 16 : 10)];
     if (pick(2) != 0) digits.insert(pick(digits.size() + 1), 1, '.');
-    text = std::string(pick(2) != 0 ? "" : pick(2) != 0 ? "-" : "+") + (hex ? "0x" : "") + digits +
-           (hex ? "p" : "e") + std::to_string(static_cast<int>(pick(hex ? 2300 : 700)) -
-                                              (hex ? 1150 : 350));
+    const char* const signs[] = {"", "", "-", "+"};
+    const int exponent = static_cast<int>(pick(hex ? 2300 : 700)) - (hex ? 1150 : 350);
+    text = std::string(signs[pick(4)]) + (hex ? "0x" : "") + digits + (hex ? "p" : "e") +
+           std::to_string(exponent);
   }
   const std::size_t piece_count = pick(8);
   for (std::size_t piece = 0; piece < piece_count; ++piece) {
