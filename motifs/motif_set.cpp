@@ -1,9 +1,6 @@
 #include "motifs/motif_set.h"
 
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <istream>
 #include <ostream>
@@ -11,6 +8,7 @@
 #include "common/counted_append.h"
 #include "common/diagnostics.h"
 #include "common/files.h"
+#include "common/number_text.h"
 
 namespace {
 
@@ -26,18 +24,6 @@ std::string ShowCharacter(char c) {
   char text[16];
   std::snprintf(text, sizeof text, "byte 0x%02X", byte);
   return text;
-}
-
-// Reads a number as strtod does (white space skipped, the count of characters consumed
-// known); false when there is none or it is beyond the range of a double.
-bool ReadMotifValue(const char*& cursor, double& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(cursor, &end);
-  if (end == cursor) return false;
-  if (errno == ERANGE && std::isinf(value)) return false;
-  cursor = end;
-  return true;
 }
 
 IUPAC_Motif& GrowByCopyOf(MotifSet& set, const IUPAC_Motif& motif) {
@@ -87,14 +73,17 @@ MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif, std::s
 
   double values[3] = {0, 0, 0};
   if (tab != std::string::npos) {
-    const char* cursor = line.c_str() + tab + 1;
+    // Each number ends where the conversion stops; the next one is read from there.
+    std::string_view rest = std::string_view(line).substr(tab + 1);
     for (std::size_t k = 0; k < 3; ++k) {
-      if (!ReadMotifValue(cursor, values[k])) {
+      std::size_t consumed = 0;
+      if (!ReadStrtodDouble(rest, values[k], consumed)) {
         problem = "expected three numbers after the tab of motif '" + Printable(text) +
                   "', found " + std::to_string(k) +
                   " (a number is missing, unreadable or out of range)";
         return MotifLineKind::kMalformed;
       }
+      rest.remove_prefix(consumed);
     }
   }
   motif.InitFromString(text);
