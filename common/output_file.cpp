@@ -80,6 +80,8 @@ mode_t NewFileMode() {
 
 }  // namespace
 
+void KeepRunningWhenPipesClose() { std::signal(SIGPIPE, SIG_IGN); }
+
 OutputFile::~OutputFile() {
   if (open_) Abandon();
 }

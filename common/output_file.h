@@ -3,6 +3,11 @@
 #include <fstream>
 #include <string>
 
+// Makes a write to a pipe whose reader has gone fail instead of ending the process: the
+// progress lines on standard output are not the product, and a run whose reader of those
+// lines has gone still writes its files in full.
+void KeepRunningWhenPipesClose();
+
 // An output file that appears whole or not at all. A regular file (or a name that does not
 // exist yet) is written to a temporary file in the same folder and renamed over its name
 // only when everything was written, flushed and closed without error; until then, and on

@@ -297,6 +297,7 @@ int RunScorefit(const std::vector<std::string>& args) {
     WriteUsage(std::cerr);
     return 1;
   }
+  KeepRunningWhenPipesClose();
   const std::string& coefficient_name = args[0];
   const std::string& presence_name = args[1];
   const std::string& output_name = args[2];

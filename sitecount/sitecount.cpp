@@ -81,6 +81,7 @@ int RunSitecount(const std::vector<std::string>& args) {
     return 1;
   }
 
+  KeepRunningWhenPipesClose();
   const std::string& nameSeqSet = args[0];
   const std::string& nameMots = args[1];
   const std::string& nameFileOut = args[2];
