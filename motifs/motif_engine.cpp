@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
+#include <limits>
 #include <string_view>
+#include <utility>
 
 using motif_engine_detail::kBlockWords;
 using motif_engine_detail::kCodeRows;
 using motif_engine_detail::kCounterBits;
-using motif_engine_detail::kResiduesPerFlush;
+using motif_engine_detail::kResiduesPerPiece;
 using motif_engine_detail::ScanJob;
 using motif_engine_detail::WordBlock;
 
@@ -79,39 +81,53 @@ struct Placement {
 };
 
 // Packs motifs of at most 64 positions into 64-bit words so that none straddles two
-// words: best fit, widest first, with the words kept in buckets by their free bits so the
-// packing stays linear in the number of motifs.
-std::vector<std::vector<Placement>> PackIntoWords(const MotifSet& motifs,
-                                                  std::vector<std::uint32_t> indices) {
-  std::stable_sort(indices.begin(), indices.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return motifs.motifs[a].codes.size() > motifs.motifs[b].codes.size();
-  });
-  std::vector<std::vector<Placement>> words;
-  std::vector<std::size_t> free_bits;
-  std::array<std::vector<std::size_t>, kWordBits + 1> words_by_free_bits;
-  for (std::uint32_t motif : indices) {
-    const std::size_t length = motifs.motifs[motif].codes.size();
+// words: best fit, with the words kept in buckets by their free bits so that packing stays
+// linear in the number of motifs.
+class WordPacker {
+ public:
+  // Places the motif in the fullest word with room, else in a new word while there are
+  // fewer than max_words; false when neither is possible.
+  bool Place(std::uint32_t motif, std::size_t length, std::size_t max_words) {
     const std::size_t width = SlotWidth(length);
-    std::size_t word = words.size();
+    std::size_t word = words_.size();
     for (std::size_t bits = width; bits <= kWordBits; ++bits) {
-      if (!words_by_free_bits[bits].empty()) {
-        word = words_by_free_bits[bits].back();
-        words_by_free_bits[bits].pop_back();
+      if (!words_by_free_bits_[bits].empty()) {
+        word = words_by_free_bits_[bits].back();
+        words_by_free_bits_[bits].pop_back();
         break;
       }
     }
-    if (word == words.size()) {
-      words.emplace_back();
-      free_bits.push_back(kWordBits);
+    if (word == words_.size()) {
+      if (words_.size() >= max_words) return false;
+      AddWord();
+      words_by_free_bits_[kWordBits].pop_back();
     }
-    const std::size_t shift = kWordBits - free_bits[word];
-    words[word].push_back(
+    const std::size_t shift = kWordBits - free_bits_[word];
+    words_[word].push_back(
         {motif, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(shift)});
-    free_bits[word] -= width;
-    if (free_bits[word] >= kCounterBits) words_by_free_bits[free_bits[word]].push_back(word);
+    free_bits_[word] -= width;
+    if (free_bits_[word] >= kCounterBits) words_by_free_bits_[free_bits_[word]].push_back(word);
+    return true;
   }
-  return words;
-}
+
+  // Adds empty words up to a whole number of blocks: the kernels scan them anyway.
+  void FillLastBlock() {
+    while (words_.size() % kBlockWords != 0) AddWord();
+  }
+
+  const std::vector<std::vector<Placement>>& words() const { return words_; }
+
+ private:
+  void AddWord() {
+    words_by_free_bits_[kWordBits].push_back(words_.size());
+    words_.emplace_back();
+    free_bits_.push_back(kWordBits);
+  }
+
+  std::vector<std::vector<Placement>> words_;
+  std::vector<std::size_t> free_bits_;
+  std::array<std::vector<std::size_t>, kWordBits + 1> words_by_free_bits_;
+};
 
 // Sets, in each code's row, the bits of the pattern positions that the code matches. The
 // first motif position sits at the highest bit, as the state shifts towards bit 0.
@@ -129,14 +145,6 @@ void SetPatternBits(const std::vector<NucleotideCode>& pattern, std::size_t shif
 
 std::size_t BlocksFor(std::size_t words) { return (words + kBlockWords - 1) / kBlockWords; }
 
-// One shift-and step over a motif spread across `words` words; state[words] holds the
-// constant 1 whose carry feeds the first motif position at the top bit.
-inline void StepLong(std::uint64_t* state, const std::uint64_t* mask, std::size_t words) {
-  for (std::size_t w = 0; w < words; ++w) {
-    state[w] = ((state[w] >> 1) | (state[w + 1] << 63)) & mask[w];
-  }
-}
-
 }  // namespace
 
 MotifCountEngine::MotifCountEngine(const MotifSet& motifs)
@@ -148,33 +156,37 @@ MotifCountEngine::MotifCountEngine(const MotifSet& motifs, MotifKernel requested
 #if defined(MOTIF_ENGINE_X86_KERNELS)
     case MotifKernel::kAvx512:
       scan_blocks_ = motif_engine_detail::ScanBlocksAvx512;
+      scan_long_ = motif_engine_detail::ScanLongAvx512;
       break;
     case MotifKernel::kAvx2:
       scan_blocks_ = motif_engine_detail::ScanBlocksAvx2;
+      scan_long_ = motif_engine_detail::ScanLongAvx2;
       break;
 #endif
     default:
       scan_blocks_ = motif_engine_detail::ScanBlocksScalar;
+      scan_long_ = motif_engine_detail::ScanLongScalar;
       break;
   }
 
   std::vector<std::uint32_t> twins;
   std::vector<std::uint32_t> palindromes;
+  std::vector<std::uint32_t> long_motifs;
   for (std::size_t m = 0; m < motifs.motifs.size(); ++m) {
     const IUPAC_Motif& motif = motifs.motifs[m];
     longest_motif_ = std::max(longest_motif_, motif.codes.size());
     if (!Searchable(motif)) continue;
     const auto motif_index = static_cast<std::uint32_t>(m);
-    // A palindrome is one pattern: counting it once per start needs no second strand.
-    const bool palindrome = motif.codes == motif.revComplCodes;
     if (motif.codes.size() > kWordBits) {
-      BuildLongPattern(motif, motif_index, palindrome);
+      long_motifs.push_back(motif_index);
     } else {
-      (palindrome ? palindromes : twins).push_back(motif_index);
+      // A palindrome is one pattern: counting it once per start needs no second strand.
+      (motif.codes == motif.revComplCodes ? palindromes : twins).push_back(motif_index);
       longest_short_ = std::max(longest_short_, motif.codes.size());
     }
   }
-  BuildShortPatterns(motifs, twins, palindromes);
+  BuildShortPatterns(motifs, std::move(twins), std::move(palindromes));
+  BuildLongPatterns(motifs, std::move(long_motifs));
 }
 
 const char* MotifCountEngine::KernelName() const {
@@ -188,17 +200,43 @@ const char* MotifCountEngine::KernelName() const {
   }
 }
 
-void MotifCountEngine::BuildShortPatterns(const MotifSet& motifs,
-                                          const std::vector<std::uint32_t>& twins,
-                                          const std::vector<std::uint32_t>& palindromes) {
-  const auto twin_words = PackIntoWords(motifs, twins);
-  const auto single_words = PackIntoWords(motifs, palindromes);
+void MotifCountEngine::BuildShortPatterns(const MotifSet& motifs, std::vector<std::uint32_t> twins,
+                                          std::vector<std::uint32_t> palindromes) {
+  // Widest first packs tightest. Palindromes first fill the room left in the twin blocks,
+  // both strands holding the same pattern there, and only the rest get blocks of their own.
+  const auto widest_first = [&](std::uint32_t a, std::uint32_t b) {
+    return motifs.motifs[a].codes.size() > motifs.motifs[b].codes.size();
+  };
+  std::stable_sort(twins.begin(), twins.end(), widest_first);
+  std::stable_sort(palindromes.begin(), palindromes.end(), widest_first);
+  WordPacker twin_packer;
+  WordPacker single_packer;
+  constexpr std::size_t kAnyNumber = std::numeric_limits<std::size_t>::max();
+  for (std::uint32_t motif : twins) {
+    twin_packer.Place(motif, motifs.motifs[motif].codes.size(), kAnyNumber);
+  }
+  twin_packer.FillLastBlock();
+  for (std::uint32_t motif : palindromes) {
+    const std::size_t length = motifs.motifs[motif].codes.size();
+    if (!twin_packer.Place(motif, length, twin_packer.words().size())) {
+      single_packer.Place(motif, length, kAnyNumber);
+    }
+  }
+  const auto& twin_words = twin_packer.words();
+  const auto& single_words = single_packer.words();
   twin_blocks_ = BlocksFor(twin_words.size());
   single_blocks_ = BlocksFor(single_words.size());
+  for (const auto* words : {&twin_words, &single_words}) {
+    for (const auto& word : *words) ranks_ = std::max(ranks_, word.size());
+  }
+  const std::size_t blocks = twin_blocks_ + single_blocks_;
   twin_masks_.assign(twin_blocks_ * 2 * kCodeRows, WordBlock{});
   single_masks_.assign(single_blocks_ * kCodeRows, WordBlock{});
-  first_bits_.assign(twin_blocks_ + single_blocks_, WordBlock{});
-  end_bits_.assign(twin_blocks_ + single_blocks_, WordBlock{});
+  first_bits_.assign(blocks, WordBlock{});
+  end_bits_.assign(blocks, WordBlock{});
+  WordBlock no_field;
+  std::fill_n(no_field.word, kBlockWords, kWordBits);
+  field_shifts_.assign(blocks * ranks_, no_field);
 
   // Twin words hold the reverse complement at the same bits as the forward motif, in the
   // second state block, so one OR joins the strands before counting.
@@ -207,7 +245,8 @@ void MotifCountEngine::BuildShortPatterns(const MotifSet& motifs,
       const std::size_t block = w / kBlockWords;
       const std::size_t lane = w % kBlockWords;
       const std::size_t counter_block = twin ? block : twin_blocks_ + block;
-      for (const Placement& placement : words[w]) {
+      for (std::size_t rank = 0; rank < words[w].size(); ++rank) {
+        const Placement& placement = words[w][rank];
         const IUPAC_Motif& motif = motifs.motifs[placement.motif];
         if (twin) {
           WordBlock* rows = &twin_masks_[block * 2 * kCodeRows];
@@ -219,9 +258,10 @@ void MotifCountEngine::BuildShortPatterns(const MotifSet& motifs,
         first_bits_[counter_block].word[lane] |= std::uint64_t{1}
                                                  << (placement.shift + placement.length - 1);
         end_bits_[counter_block].word[lane] |= std::uint64_t{1} << placement.shift;
-        slots_.push_back({placement.motif, placement.length,
-                          static_cast<std::uint32_t>(counter_block),
-                          static_cast<std::uint32_t>(lane), placement.shift});
+        field_shifts_[counter_block * ranks_ + rank].word[lane] = placement.shift;
+        slots_.push_back(
+            {placement.motif, placement.length, static_cast<std::uint32_t>(counter_block),
+             static_cast<std::uint32_t>(lane), static_cast<std::uint32_t>(rank), placement.shift});
       }
     }
   };
@@ -233,32 +273,43 @@ void MotifCountEngine::BuildShortPatterns(const MotifSet& motifs,
                    [](const CounterSlot& a, const CounterSlot& b) { return a.length > b.length; });
 }
 
-void MotifCountEngine::BuildLongPattern(const IUPAC_Motif& motif, std::uint32_t motif_index,
-                                        bool palindrome) {
-  LongPattern pattern;
-  pattern.motif = motif_index;
-  pattern.length = static_cast<std::uint32_t>(motif.codes.size());
-  pattern.words = static_cast<std::uint32_t>((motif.codes.size() + kWordBits - 1) / kWordBits);
-  // The motif fills the top bits of its words, so the first position sits at the very top
-  // and takes the carry of a constant 1 word; the last position lands in word 0.
-  pattern.end_shift = static_cast<std::uint32_t>(pattern.words * kWordBits - pattern.length);
-  pattern.palindrome = palindrome;
-  pattern.mask_offset = long_masks_.size();
-  const std::size_t strands = palindrome ? 1 : 2;
-  long_masks_.resize(long_masks_.size() + strands * kCodeRows * pattern.words, 0);
-  for (std::size_t strand = 0; strand < strands; ++strand) {
-    const std::vector<NucleotideCode>& codes = strand == 0 ? motif.codes : motif.revComplCodes;
-    for (std::size_t row = 0; row < kCodeRows; ++row) {
-      std::uint64_t* mask =
-          &long_masks_[pattern.mask_offset + (strand * kCodeRows + row) * pattern.words];
-      for (std::size_t i = 0; i < codes.size(); ++i) {
-        if (!Matches(row, codes[i])) continue;
-        const std::size_t bit = pattern.words * kWordBits - 1 - i;
-        mask[bit / kWordBits] |= std::uint64_t{1} << (bit % kWordBits);
+void MotifCountEngine::BuildLongPatterns(const MotifSet& motifs,
+                                         std::vector<std::uint32_t> indices) {
+  // Longest first, so that past start_limit the search for motifs still counting stops
+  // early.
+  std::stable_sort(indices.begin(), indices.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return motifs.motifs[a].codes.size() > motifs.motifs[b].codes.size();
+  });
+  for (std::uint32_t motif : indices) {
+    const std::size_t length = motifs.motifs[motif].codes.size();
+    long_patterns_.push_back({motif, static_cast<std::uint32_t>(length), long_words_});
+    long_words_ += (length + kWordBits - 1) / kWordBits;
+    longest_long_ = std::max(longest_long_, length);
+  }
+  long_words_ = BlocksFor(long_words_) * kBlockWords;
+  long_masks_.assign(2 * kCodeRows * long_words_, 0);
+  long_first_bits_.assign(long_words_, 0);
+  long_end_bits_.assign(long_words_, 0);
+  const auto set_bit = [](std::uint64_t* words, std::size_t bit) {
+    words[bit / kWordBits] |= std::uint64_t{1} << (bit % kWordBits);
+  };
+  for (const LongPattern& pattern : long_patterns_) {
+    const IUPAC_Motif& motif = motifs.motifs[pattern.motif];
+    const std::size_t end_bit = pattern.end_word * kWordBits;
+    set_bit(long_first_bits_.data(), end_bit + pattern.length - 1);
+    set_bit(long_end_bits_.data(), end_bit);
+    // A palindrome leaves the reverse strand's masks empty: its state stays 0.
+    const bool palindrome = motif.codes == motif.revComplCodes;
+    for (std::size_t strand = 0; strand < (palindrome ? 1 : 2); ++strand) {
+      const std::vector<NucleotideCode>& codes = strand == 0 ? motif.codes : motif.revComplCodes;
+      for (std::size_t row = 0; row < kCodeRows; ++row) {
+        std::uint64_t* mask = &long_masks_[(strand * kCodeRows + row) * long_words_];
+        for (std::size_t i = 0; i < codes.size(); ++i) {
+          if (Matches(row, codes[i])) set_bit(mask, end_bit + pattern.length - 1 - i);
+        }
       }
     }
   }
-  long_patterns_.push_back(pattern);
 }
 
 void MotifCountEngine::Count(std::span<const NucleotideCode> codes, std::size_t start_limit,
@@ -268,9 +319,7 @@ void MotifCountEngine::Count(std::span<const NucleotideCode> codes, std::size_t 
   const std::size_t limit = std::min(start_limit, codes.size());
   if (limit == 0) return;
   if (twin_blocks_ + single_blocks_ > 0) ScanShort(codes, limit, counts, scratch);
-  for (const LongPattern& pattern : long_patterns_) {
-    ScanLong(pattern, codes, limit, counts, scratch);
-  }
+  if (long_words_ > 0) ScanLong(codes, limit, counts, scratch);
 }
 
 void MotifCountEngine::ScanShort(std::span<const NucleotideCode> codes, std::size_t limit,
@@ -280,8 +329,10 @@ void MotifCountEngine::ScanShort(std::span<const NucleotideCode> codes, std::siz
   const std::size_t state_blocks = 2 * twin_blocks_ + single_blocks_;
   if (scratch.state.size() < state_blocks) scratch.state.resize(state_blocks);
   if (scratch.hit_counters.size() < blocks) scratch.hit_counters.resize(blocks);
+  if (scratch.slot_counts.size() < blocks * ranks_) scratch.slot_counts.resize(blocks * ranks_);
   std::fill_n(scratch.state.begin(), state_blocks, WordBlock{});
   std::fill_n(scratch.hit_counters.begin(), blocks, WordBlock{});
+  std::fill_n(scratch.slot_counts.begin(), blocks * ranks_, WordBlock{});
 
   ScanJob job{};
   job.codes = scratch.codes.data();
@@ -289,24 +340,36 @@ void MotifCountEngine::ScanShort(std::span<const NucleotideCode> codes, std::siz
   job.single_masks = single_masks_.data();
   job.first_bits = first_bits_.data();
   job.end_bits = end_bits_.data();
+  job.field_shifts = field_shifts_.data();
+  job.ranks = ranks_;
   job.state = scratch.state.data();
   job.hit_counters = scratch.hit_counters.data();
+  job.slot_counts = scratch.slot_counts.data();
   job.twin_blocks = twin_blocks_;
   job.single_blocks = single_blocks_;
 
-  // Starts before limit: runs as long as the counter fields allow, every hit counts. The
-  // ends of sites that start before limit but reach past it: one residue at a time, and
-  // only motifs long enough to have started before limit count.
-  const std::size_t scan_end = std::min(codes.size(), limit + longest_short_ - 1);
-  std::size_t position = 0;
-  while (position < scan_end) {
-    const bool past_limit = position >= limit;
-    const std::size_t run = past_limit ? 1 : std::min(kResiduesPerFlush, limit - position);
+  // Starts before limit: every hit counts, gathered by the kernel per motif slot.
+  job.flush = true;
+  for (std::size_t position = 0; position < limit;) {
+    const std::size_t run = std::min(kResiduesPerPiece, limit - position);
     for (std::size_t i = 0; i < run; ++i) scratch.codes[i] = RowOf(codes[position + i]);
     job.residue_count = run;
     scan_blocks_(job);
-    FlushCounters(scratch.hit_counters, past_limit ? position - limit + 2 : 0, counts);
     position += run;
+  }
+  for (const CounterSlot& slot : slots_) {
+    counts[slot.motif] += scratch.slot_counts[slot.block * ranks_ + slot.rank].word[slot.lane];
+  }
+
+  // The ends of sites that start before limit but reach past it: one residue at a time,
+  // and only motifs long enough to have started before limit count.
+  job.flush = false;
+  job.residue_count = 1;
+  const std::size_t scan_end = std::min(codes.size(), limit + longest_short_ - 1);
+  for (std::size_t position = limit; position < scan_end; ++position) {
+    scratch.codes[0] = RowOf(codes[position]);
+    scan_blocks_(job);
+    FlushCounters(scratch.hit_counters, position - limit + 2, counts);
   }
 }
 
@@ -319,36 +382,47 @@ void MotifCountEngine::FlushCounters(std::vector<WordBlock>& hit_counters, std::
   std::fill_n(hit_counters.begin(), twin_blocks_ + single_blocks_, WordBlock{});
 }
 
-void MotifCountEngine::ScanLong(const LongPattern& pattern, std::span<const NucleotideCode> codes,
-                                std::size_t limit, std::span<std::uint64_t> counts,
-                                MotifCountScratch& scratch) const {
-  const std::size_t scan_end = std::min(codes.size(), limit + pattern.length - 1);
-  if (scan_end < pattern.length) return;
-  const std::size_t words = pattern.words;
+void MotifCountEngine::ScanLong(std::span<const NucleotideCode> codes, std::size_t limit,
+                                std::span<std::uint64_t> counts, MotifCountScratch& scratch) const {
+  const std::size_t words = long_words_;
   if (scratch.long_forward.size() < words + 1) scratch.long_forward.resize(words + 1);
   if (scratch.long_reverse.size() < words + 1) scratch.long_reverse.resize(words + 1);
-  std::uint64_t* forward = scratch.long_forward.data();
-  std::uint64_t* reverse = scratch.long_reverse.data();
-  std::fill_n(forward, words, 0);
-  std::fill_n(reverse, words, 0);
-  forward[words] = 1;
-  reverse[words] = 1;
+  if (scratch.long_hits.size() < words) scratch.long_hits.resize(words);
+  std::fill_n(scratch.long_forward.begin(), words + 1, 0);
+  std::fill_n(scratch.long_reverse.begin(), words + 1, 0);
+  std::fill_n(scratch.long_hits.begin(), words, 0);
 
-  const std::uint64_t* forward_masks = &long_masks_[pattern.mask_offset];
-  const std::uint64_t* reverse_masks = forward_masks + kCodeRows * words;
-  std::uint64_t hits = 0;
-  if (pattern.palindrome) {
-    for (std::size_t j = 0; j < scan_end; ++j) {
-      StepLong(forward, forward_masks + RowOf(codes[j]) * words, words);
-      hits += (forward[0] >> pattern.end_shift) & 1;
-    }
-  } else {
-    for (std::size_t j = 0; j < scan_end; ++j) {
-      const std::size_t row = RowOf(codes[j]);
-      StepLong(forward, forward_masks + row * words, words);
-      StepLong(reverse, reverse_masks + row * words, words);
-      hits += ((forward[0] | reverse[0]) >> pattern.end_shift) & 1;
+  motif_engine_detail::LongScanJob job{};
+  job.codes = scratch.codes.data();
+  job.masks = long_masks_.data();
+  job.first_bits = long_first_bits_.data();
+  job.end_bits = long_end_bits_.data();
+  job.forward = scratch.long_forward.data();
+  job.reverse = scratch.long_reverse.data();
+  job.hits = scratch.long_hits.data();
+  job.words = words;
+
+  for (std::size_t position = 0; position < limit;) {
+    const std::size_t run = std::min(kResiduesPerPiece, limit - position);
+    for (std::size_t i = 0; i < run; ++i) scratch.codes[i] = RowOf(codes[position + i]);
+    job.residue_count = run;
+    scan_long_(job);
+    position += run;
+  }
+  for (const LongPattern& pattern : long_patterns_) {
+    counts[pattern.motif] += scratch.long_hits[pattern.end_word];
+  }
+
+  // Sites that start before limit and end past it.
+  job.residue_count = 1;
+  const std::size_t scan_end = std::min(codes.size(), limit + longest_long_ - 1);
+  for (std::size_t position = limit; position < scan_end; ++position) {
+    scratch.codes[0] = RowOf(codes[position]);
+    scan_long_(job);
+    for (const LongPattern& pattern : long_patterns_) {
+      if (pattern.length < position - limit + 2) break;
+      counts[pattern.motif] +=
+          (scratch.long_forward[pattern.end_word] | scratch.long_reverse[pattern.end_word]) & 1;
     }
   }
-  counts[pattern.motif] += hits;
 }
