@@ -11,6 +11,7 @@ using motif_engine_detail::kBlockWords;
 using motif_engine_detail::kCodeRows;
 using motif_engine_detail::kCounterBits;
 using motif_engine_detail::kResiduesPerPiece;
+using motif_engine_detail::LongScanJob;
 using motif_engine_detail::ScanJob;
 using motif_engine_detail::WordBlock;
 
@@ -31,6 +32,10 @@ inline bool Matches(std::size_t sequence_row, NucleotideCode motif_code) {
 }
 
 bool KernelSupported(MotifKernel kernel) {
+#if defined(MOTIF_ENGINE_X86_KERNELS)
+  // Needed when an engine is built before main, by a static object's constructor.
+  __builtin_cpu_init();
+#endif
   switch (kernel) {
     case MotifKernel::kScalar:
       return true;
@@ -318,13 +323,54 @@ void MotifCountEngine::Count(std::span<const NucleotideCode> codes, std::size_t 
   if (counts.size() != motif_count_) return;
   const std::size_t limit = std::min(start_limit, codes.size());
   if (limit == 0) return;
-  if (twin_blocks_ + single_blocks_ > 0) ScanShort(codes, limit, counts, scratch);
-  if (long_words_ > 0) ScanLong(codes, limit, counts, scratch);
+  const bool short_motifs = twin_blocks_ + single_blocks_ > 0;
+  const bool long_motifs = long_words_ > 0;
+  motif_engine_detail::ScanJob short_job{};
+  motif_engine_detail::LongScanJob long_job{};
+  if (short_motifs) short_job = PrepareShortScan(scratch);
+  if (long_motifs) long_job = PrepareLongScan(scratch);
+
+  // Starts before limit: every hit counts, gathered by the kernels.
+  for (std::size_t position = 0; position < limit;) {
+    const std::size_t run = std::min(kResiduesPerPiece, limit - position);
+    for (std::size_t i = 0; i < run; ++i) scratch.codes[i] = RowOf(codes[position + i]);
+    short_job.residue_count = run;
+    long_job.residue_count = run;
+    if (short_motifs) scan_blocks_(short_job);
+    if (long_motifs) scan_long_(long_job);
+    position += run;
+  }
+  for (const CounterSlot& slot : slots_) {
+    counts[slot.motif] += scratch.slot_counts[slot.block * ranks_ + slot.rank].word[slot.lane];
+  }
+  for (const LongPattern& pattern : long_patterns_) {
+    counts[pattern.motif] += scratch.long_hits[pattern.end_word];
+  }
+
+  // The ends of sites that start before limit but reach past it: one residue at a time,
+  // and only motifs long enough to have started before limit count.
+  const std::size_t short_end =
+      short_motifs ? std::min(codes.size(), limit + longest_short_ - 1) : limit;
+  const std::size_t long_end =
+      long_motifs ? std::min(codes.size(), limit + longest_long_ - 1) : limit;
+  short_job.flush = false;
+  short_job.residue_count = 1;
+  long_job.residue_count = 1;
+  for (std::size_t position = limit; position < std::max(short_end, long_end); ++position) {
+    scratch.codes[0] = RowOf(codes[position]);
+    const std::size_t min_length = position - limit + 2;
+    if (position < short_end) {
+      scan_blocks_(short_job);
+      CountShortEnds(scratch.hit_counters, min_length, counts);
+    }
+    if (position < long_end) {
+      scan_long_(long_job);
+      CountLongEnds(scratch, min_length, counts);
+    }
+  }
 }
 
-void MotifCountEngine::ScanShort(std::span<const NucleotideCode> codes, std::size_t limit,
-                                 std::span<std::uint64_t> counts,
-                                 MotifCountScratch& scratch) const {
+ScanJob MotifCountEngine::PrepareShortScan(MotifCountScratch& scratch) const {
   const std::size_t blocks = twin_blocks_ + single_blocks_;
   const std::size_t state_blocks = 2 * twin_blocks_ + single_blocks_;
   if (scratch.state.size() < state_blocks) scratch.state.resize(state_blocks);
@@ -347,43 +393,11 @@ void MotifCountEngine::ScanShort(std::span<const NucleotideCode> codes, std::siz
   job.slot_counts = scratch.slot_counts.data();
   job.twin_blocks = twin_blocks_;
   job.single_blocks = single_blocks_;
-
-  // Starts before limit: every hit counts, gathered by the kernel per motif slot.
   job.flush = true;
-  for (std::size_t position = 0; position < limit;) {
-    const std::size_t run = std::min(kResiduesPerPiece, limit - position);
-    for (std::size_t i = 0; i < run; ++i) scratch.codes[i] = RowOf(codes[position + i]);
-    job.residue_count = run;
-    scan_blocks_(job);
-    position += run;
-  }
-  for (const CounterSlot& slot : slots_) {
-    counts[slot.motif] += scratch.slot_counts[slot.block * ranks_ + slot.rank].word[slot.lane];
-  }
-
-  // The ends of sites that start before limit but reach past it: one residue at a time,
-  // and only motifs long enough to have started before limit count.
-  job.flush = false;
-  job.residue_count = 1;
-  const std::size_t scan_end = std::min(codes.size(), limit + longest_short_ - 1);
-  for (std::size_t position = limit; position < scan_end; ++position) {
-    scratch.codes[0] = RowOf(codes[position]);
-    scan_blocks_(job);
-    FlushCounters(scratch.hit_counters, position - limit + 2, counts);
-  }
+  return job;
 }
 
-void MotifCountEngine::FlushCounters(std::vector<WordBlock>& hit_counters, std::size_t min_length,
-                                     std::span<std::uint64_t> counts) const {
-  for (const CounterSlot& slot : slots_) {
-    if (slot.length < min_length) break;
-    counts[slot.motif] += (hit_counters[slot.block].word[slot.lane] >> slot.shift) & kFieldMask;
-  }
-  std::fill_n(hit_counters.begin(), twin_blocks_ + single_blocks_, WordBlock{});
-}
-
-void MotifCountEngine::ScanLong(std::span<const NucleotideCode> codes, std::size_t limit,
-                                std::span<std::uint64_t> counts, MotifCountScratch& scratch) const {
+LongScanJob MotifCountEngine::PrepareLongScan(MotifCountScratch& scratch) const {
   const std::size_t words = long_words_;
   if (scratch.long_forward.size() < words + 1) scratch.long_forward.resize(words + 1);
   if (scratch.long_reverse.size() < words + 1) scratch.long_reverse.resize(words + 1);
@@ -392,7 +406,7 @@ void MotifCountEngine::ScanLong(std::span<const NucleotideCode> codes, std::size
   std::fill_n(scratch.long_reverse.begin(), words + 1, 0);
   std::fill_n(scratch.long_hits.begin(), words, 0);
 
-  motif_engine_detail::LongScanJob job{};
+  LongScanJob job{};
   job.codes = scratch.codes.data();
   job.masks = long_masks_.data();
   job.first_bits = long_first_bits_.data();
@@ -401,28 +415,23 @@ void MotifCountEngine::ScanLong(std::span<const NucleotideCode> codes, std::size
   job.reverse = scratch.long_reverse.data();
   job.hits = scratch.long_hits.data();
   job.words = words;
+  return job;
+}
 
-  for (std::size_t position = 0; position < limit;) {
-    const std::size_t run = std::min(kResiduesPerPiece, limit - position);
-    for (std::size_t i = 0; i < run; ++i) scratch.codes[i] = RowOf(codes[position + i]);
-    job.residue_count = run;
-    scan_long_(job);
-    position += run;
+void MotifCountEngine::CountShortEnds(std::vector<WordBlock>& hit_counters, std::size_t min_length,
+                                      std::span<std::uint64_t> counts) const {
+  for (const CounterSlot& slot : slots_) {
+    if (slot.length < min_length) break;
+    counts[slot.motif] += (hit_counters[slot.block].word[slot.lane] >> slot.shift) & kFieldMask;
   }
+  std::fill_n(hit_counters.begin(), twin_blocks_ + single_blocks_, WordBlock{});
+}
+
+void MotifCountEngine::CountLongEnds(const MotifCountScratch& scratch, std::size_t min_length,
+                                     std::span<std::uint64_t> counts) const {
   for (const LongPattern& pattern : long_patterns_) {
-    counts[pattern.motif] += scratch.long_hits[pattern.end_word];
-  }
-
-  // Sites that start before limit and end past it.
-  job.residue_count = 1;
-  const std::size_t scan_end = std::min(codes.size(), limit + longest_long_ - 1);
-  for (std::size_t position = limit; position < scan_end; ++position) {
-    scratch.codes[0] = RowOf(codes[position]);
-    scan_long_(job);
-    for (const LongPattern& pattern : long_patterns_) {
-      if (pattern.length < position - limit + 2) break;
-      counts[pattern.motif] +=
-          (scratch.long_forward[pattern.end_word] | scratch.long_reverse[pattern.end_word]) & 1;
-    }
+    if (pattern.length < min_length) break;
+    counts[pattern.motif] +=
+        (scratch.long_forward[pattern.end_word] | scratch.long_reverse[pattern.end_word]) & 1;
   }
 }

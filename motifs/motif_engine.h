@@ -144,12 +144,15 @@ class MotifCountEngine {
   void BuildShortPatterns(const MotifSet& motifs, std::vector<std::uint32_t> twins,
                           std::vector<std::uint32_t> palindromes);
   void BuildLongPatterns(const MotifSet& motifs, std::vector<std::uint32_t> indices);
-  void ScanShort(std::span<const NucleotideCode> codes, std::size_t limit,
-                 std::span<std::uint64_t> counts, MotifCountScratch& scratch) const;
-  void ScanLong(std::span<const NucleotideCode> codes, std::size_t limit,
-                std::span<std::uint64_t> counts, MotifCountScratch& scratch) const;
-  void FlushCounters(std::vector<motif_engine_detail::WordBlock>& hit_counters,
-                     std::size_t min_length, std::span<std::uint64_t> counts) const;
+  // Clear the scratch for one call and describe the work of the kernels.
+  motif_engine_detail::ScanJob PrepareShortScan(MotifCountScratch& scratch) const;
+  motif_engine_detail::LongScanJob PrepareLongScan(MotifCountScratch& scratch) const;
+  // Add the hits of the last residue scanned to the motifs of at least min_length
+  // positions; the short ones also clear their packed counters.
+  void CountShortEnds(std::vector<motif_engine_detail::WordBlock>& hit_counters,
+                      std::size_t min_length, std::span<std::uint64_t> counts) const;
+  void CountLongEnds(const MotifCountScratch& scratch, std::size_t min_length,
+                     std::span<std::uint64_t> counts) const;
 
   std::size_t motif_count_ = 0;
   std::size_t longest_motif_ = 0;
