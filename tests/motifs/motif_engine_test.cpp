@@ -75,8 +75,9 @@ std::vector<NucleotideCode> RandomSequence(std::mt19937& random, std::size_t siz
   for (NucleotideCode& code : codes) {
     const int roll = kind(random);
     code = roll < 80 || bases_only ? base(random)
-           : roll < 99             ? any_code(random)
-                                   : (roll % 2 ? 17 : -5);
+           : roll < 98             ? any_code(random)
+           : roll == 98            ? 17
+                                   : -5;
   }
   return codes;
 }
@@ -211,13 +212,13 @@ TEST(MotifCountEngine, TenThousandLetterMotifRunsInLinearTime) {
   const Counts counts = WholeCounts(engine, sequence, scratch);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  // Testing each of the 90,001 windows letter by letter would take 900 million steps;
-  // the shift-and takes 16 million word operations per strand.
+  // Testing each of the 90,001 windows letter by letter takes 900 million steps per
+  // strand, seconds even when optimised; the shift-and takes 16 million word operations.
   EXPECT_EQ(counts, (Counts{90001, 1}));
 #if defined(NDEBUG)
-  EXPECT_LT(seconds, 0.25);
+  EXPECT_LT(seconds, 0.5);
 #else
-  EXPECT_LT(seconds, 5.0);  // unoptimised, sanitised builds
+  EXPECT_LT(seconds, 10.0);  // unoptimised, sanitised builds
 #endif
 }
 
