@@ -23,7 +23,24 @@ class PairwiseCounter : public PieceCounter {
   MotifSet motifs_;  // a copy per thread: a search writes the motif's match state
 };
 
+class EngineCounter : public PieceCounter {
+ public:
+  explicit EngineCounter(const MotifCountEngine& engine) : engine_(engine) {}
+  void Count(std::span<const NucleotideCode> codes, std::size_t start_limit,
+             std::span<std::uint64_t> counts) override {
+    engine_.Count(codes, start_limit, counts, scratch_);
+  }
+
+ private:
+  const MotifCountEngine& engine_;
+  MotifCountScratch scratch_;  // this thread's own
+};
+
 }  // namespace
+
+std::unique_ptr<PieceCounter> MakeEngineCounter(const MotifCountEngine& engine) {
+  return std::make_unique<EngineCounter>(engine);
+}
 
 std::unique_ptr<PieceCounter> MakePairwiseCounter(const MotifSet& motifs) {
   return std::make_unique<PairwiseCounter>(motifs);

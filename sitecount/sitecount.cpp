@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <thread>
 
 #include "common/byte_source.h"
@@ -121,7 +123,16 @@ int RunSitecount(const std::vector<std::string>& args) {
     settings.longest_motif = std::max(settings.longest_motif, motif.codes.size());
   }
   settings.threads = CountingThreads();
-  settings.make_counter = [&MotSet] { return MakePairwiseCounter(MotSet); };
+  // SITECOUNT_KERNEL=pairwise takes the reference path, to measure the engine against it;
+  // the engine reads the variable itself for its kernels (scalar, avx2, avx512).
+  const char* kernel = std::getenv("SITECOUNT_KERNEL");
+  std::optional<MotifCountEngine> engine;
+  if (kernel != nullptr && std::string_view(kernel) == "pairwise") {
+    settings.make_counter = [&MotSet] { return MakePairwiseCounter(MotSet); };
+  } else {
+    engine.emplace(MotSet);
+    settings.make_counter = [&engine] { return MakeEngineCounter(*engine); };
+  }
   if (!WritePresenceRows(sequences, settings, fout) || !table.Commit()) {
     PrintWriteFailed(nameFileOut);
     return 1;

@@ -108,6 +108,9 @@ TEST(WritePresenceRows, PiecesBatchesAndThreadsNeverChangeTheRows) {
   MotifSet motifs;
   ASSERT_FALSE(ReadMotifs(motif_lines, motifs).has_value());
 
+  const MotifCountEngine engines[] = {{motifs, MotifKernel::kScalar},
+                                       {motifs, MotifKernel::kAvx2},
+                                       {motifs, MotifKernel::kAvx512}};
   for (const int format : {0, 1, 2}) {
     const std::string expected = ReferenceRows(fasta, motifs, format);
     for (const std::size_t threads : {1, 3}) {
@@ -125,11 +128,19 @@ TEST(WritePresenceRows, PiecesBatchesAndThreadsNeverChangeTheRows) {
           settings.batch_residues = piece * 3;
           settings.batch_records = batch_records;
           settings.make_counter = [&motifs] { return MakePairwiseCounter(motifs); };
-          MemorySource source(fasta);
-          FastaReader reader(source);
-          std::ostringstream out;
-          EXPECT_TRUE(WritePresenceRows(reader, settings, out));
-          EXPECT_EQ(out.str(), expected);
+          // The reference counter, then the engine in each kernel the processor has.
+          for (std::size_t engine = 0; engine <= std::size(engines); ++engine) {
+            if (engine > 0) {
+              settings.make_counter = [&engines, engine] {
+                return MakeEngineCounter(engines[engine - 1]);
+              };
+            }
+            MemorySource source(fasta);
+            FastaReader reader(source);
+            std::ostringstream out;
+            EXPECT_TRUE(WritePresenceRows(reader, settings, out));
+            EXPECT_EQ(out.str(), expected) << "counter " << engine;
+          }
         }
       }
     }
