@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "common/background_writer.h"
 #include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/line_reader.h"
@@ -88,10 +89,6 @@ std::optional<Refusal> OverwriteRefusal(const std::string& coefficient_name,
   return std::nullopt;
 }
 
-// The value of a cell that is not a plain run of digits, through the general conversion;
-// kept out of line so that the loop over plain cells keeps its sum in a register.
-[[gnu::noinline]] double CellValue(std::string_view cell) { return StringToDouble(cell); }
-
 // Output is gathered into blocks of about this size before it goes to the stream.
 constexpr std::size_t kOutputBlock = std::size_t{1} << 20;
 
@@ -128,21 +125,39 @@ void AppendPrediction(double prediction, std::string& text) {
   text.append(buffer, static_cast<std::size_t>(length));
 }
 
-// Appends a data row with its prediction to `text`, reading each cell as it is scanned.
-// Presence tables are nearly all small counts, and a cell of at most 15 digits and nothing
-// else is an integer that a double holds exactly, so its digits summed on the way give the
-// very value the general conversion would; any other cell goes to that conversion. Returns
-// the row's field scan; when it has more fields than `b` serves, nothing is appended.
-FieldScan AppendDataRow(std::string_view line, const std::vector<double>& b, std::string& text) {
+// The value of a cell. Presence tables are nearly all small counts, and a cell of at most
+// 15 digits and nothing else is an integer that a double holds exactly, so its digits
+// summed as they are scanned give the very value the general conversion would; any other
+// cell goes to that conversion.
+inline double CellValue(std::string_view cell, bool digits_only, std::uint64_t digits_value) {
   constexpr std::size_t kExactDigits = 15;
-  FieldScan scan;
+  if (digits_only && cell.size() <= kExactDigits) [[likely]] {
+    return static_cast<double>(digits_value);
+  }
+  return StringToDouble(cell);
+}
+
+// b[0] plus values[k] * b[k] for k from 1 to `terms` - 1, added from left to right. On its
+// own, so that the sum stays in a register; the additions wait on each other, the
+// products do not.
+[[gnu::noinline]] double PredictionOf(const double* values, const double* b, std::size_t terms) {
   double prediction = b[0];
+  for (std::size_t k = 1; k < terms; ++k) prediction = values[k] * b[k] + prediction;
+  return prediction;
+}
+
+// Appends a data row with its prediction to `text`. The cells are read in one pass into
+// `values` (value k for field k + 1), then summed in a second, tight one: b[0] plus each
+// value times its coefficient, from left to right. Returns the row's field scan; when the
+// row has more fields than `b` serves, nothing is appended.
+FieldScan AppendDataRow(std::string_view line, const std::vector<double>& b,
+                        std::vector<double>& values, std::string& text) {
+  FieldScan scan;
+  values.resize(b.size());
   const char* const data = line.data();
   const std::size_t size = line.size();
-  std::size_t position = 0;
   std::size_t previous_end = 0;
-  while (true) {
-    std::size_t start = position;
+  for (std::size_t start = 0;; start = previous_end) {
     while (start < size && data[start] == '\t') ++start;
     if (start == size) {
       if (start != previous_end) scan.plain = false;  // tabs after the last field
@@ -168,19 +183,14 @@ FieldScan AppendDataRow(std::string_view line, const std::vector<double>& b, std
     }
     const std::size_t field_index = scan.count++;
     if (field_index >= 2 && field_index <= b.size()) {
-      const std::size_t length = end - start;
-      const double coefficient = b[field_index - 1];
-      if (digits_only && length <= kExactDigits) [[likely]] {
-        prediction = static_cast<double>(digits_value) * coefficient + prediction;
-      } else {
-        prediction = CellValue(std::string_view(data + start, length)) * coefficient + prediction;
-      }
+      values[field_index - 1] =
+          CellValue(std::string_view(data + start, end - start), digits_only, digits_value);
     }
     previous_end = end;
-    position = end;
   }
   // Field j >= 2 takes b[j - 1]: a row can use at most b.size() + 1 fields.
   if (scan.count > b.size() + 1) return scan;
+  const double prediction = PredictionOf(values.data(), b.data(), scan.count - 1);
   if (scan.plain) {
     text.append(line);
     text += '\t';
@@ -190,14 +200,6 @@ FieldScan AppendDataRow(std::string_view line, const std::vector<double>& b, std
   AppendPrediction(prediction, text);
   text += '\n';
   return scan;
-}
-
-// Hands `text` to `out` once it has grown to a block, or always when `force` is set.
-bool FlushBlock(std::string& text, std::ostream& out, bool force) {
-  if (text.size() < kOutputBlock && !force) return true;
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  text.clear();
-  return static_cast<bool>(out);
 }
 
 }  // namespace
@@ -250,11 +252,15 @@ PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<doubl
   if (b.empty()) return {Status::kNoIntercept};
   StreamSource source(in);
   LineReader lines(source);
+  // The blocks are written by a thread of their own while the next ones are made.
+  BackgroundWriter writer(out);
   bool header_written = false;
   std::size_t line_number = 0;
   std::string text;
   text.reserve(kOutputBlock + (kOutputBlock >> 4));
   std::string_view line;
+  std::vector<double> values;
+  PredictionOutcome outcome{Status::kDone};
   while (lines.Next(line)) {
     ++line_number;
     // A line of tabs alone, or an empty one, has no field: it writes nothing.
@@ -265,17 +271,17 @@ PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<doubl
       header_written = true;
       continue;
     }
-    const FieldScan scan = AppendDataRow(line, b, text);
+    const FieldScan scan = AppendDataRow(line, b, values, text);
     if (scan.count > b.size() + 1) {
-      // The rows before it are written, as they would have been one line at a time.
-      if (!FlushBlock(text, out, true)) return {Status::kWriteFailed};
-      return {Status::kBadRow, line_number, scan.count};
+      outcome = {Status::kBadRow, line_number, scan.count};
+      break;
     }
-    if (!FlushBlock(text, out, false)) return {Status::kWriteFailed};
+    if (text.size() >= kOutputBlock && !writer.Write(text)) break;
   }
-  if (!FlushBlock(text, out, true)) return {Status::kWriteFailed};
-  if (lines.failed()) return {Status::kReadFailed};
-  return {Status::kDone};
+  // The rows before a bad row are written too, as they would have been one at a time.
+  if (!writer.Write(text) || !writer.Finish()) return {Status::kWriteFailed};
+  if (outcome.status == Status::kDone && lines.failed()) return {Status::kReadFailed};
+  return outcome;
 }
 
 std::string TooManyFieldsText(std::size_t field_count, std::size_t coefficient_count) {
