@@ -4,7 +4,7 @@ EXAMPLE_OUT := build/example
 # As many build and test jobs as the machine has processors; `make JOBS=1 test` for fewer.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test ci-test sanitize-test bench clean
+.PHONY: all build run test ci-test kernel-test sanitize-test bench clean
 
 all: build
 
@@ -36,6 +36,14 @@ ci-test:
 	cmake --build --preset ci --parallel $(JOBS)
 	ctest --preset ci --parallel $(JOBS)
 
+# The command-line cases again with each counting path forced and with one thread, so
+# that every kernel the processor has runs end to end (one it lacks falls back).
+kernel-test: build
+	for kernel in scalar avx2 avx512 pairwise; do \
+	  SITECOUNT_KERNEL=$$kernel ctest --preset release -L cli --parallel $(JOBS) || exit 1; \
+	done
+	SITECOUNT_THREADS=1 ctest --preset release -L cli --parallel $(JOBS)
+
 sanitize-test:
 	cmake --preset sanitize
 	cmake --build --preset sanitize --parallel $(JOBS)
@@ -43,7 +51,9 @@ sanitize-test:
 
 bench: build
 	$(BUILD)/bench/search_bench
+	$(BUILD)/bench/motif_engine_bench
 	$(BUILD)/bench/fasta_reader_bench
+	$(BUILD)/bench/number_text_bench
 	$(BUILD)/bench/scorefit_bench
 
 clean:
