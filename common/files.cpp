@@ -9,6 +9,13 @@ bool IsFolder(const std::string& file_name) {
   return std::filesystem::is_directory(file_name, error);
 }
 
+bool IsSpecialFile(const std::string& file_name) {
+  std::error_code error;
+  const auto status = std::filesystem::status(file_name, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+         !std::filesystem::is_directory(status);
+}
+
 bool OpenForReading(std::ifstream& in, const std::string& file_name) {
   if (IsFolder(file_name)) return false;
   in.open(file_name);

@@ -11,6 +11,10 @@
 // opens on this platform but reads as nothing.
 bool OpenForReading(std::ifstream& in, const std::string& file_name);
 
+// True when `file_name` names an existing file that is neither a regular file nor a folder
+// (a FIFO, a device), following links.
+bool IsSpecialFile(const std::string& file_name);
+
 // True when `file_name` names a folder (following links).
 bool IsFolder(const std::string& file_name);
 

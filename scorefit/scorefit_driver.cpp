@@ -1,10 +1,11 @@
 #include "scorefit/scorefit_driver.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string_view>
 
@@ -12,8 +13,8 @@
 #include "common/diagnostics.h"
 #include "common/files.h"
 #include "common/line_reader.h"
-#include "common/output_file.h"
 #include "common/number_text.h"
+#include "common/output_file.h"
 #include "common/table_utils.h"
 #include "common/text_utils.h"
 
@@ -50,9 +51,9 @@ std::optional<double> CoefficientIn(const StringList& fields, std::uint32_t fiel
                                     std::optional<LineError>& error) {
   const std::optional<double> value = ReadLeadingDouble(fields.items[field_index]);
   if (!value) {
-    error = LineError{line_number, std::string(what) + ": " + FieldOrdinal(field_index) +
-                                       " field " + Quoted(fields.items[field_index]) +
-                                       " is not a number"};
+    error =
+        LineError{line_number, std::string(what) + ": " + FieldOrdinal(field_index) + " field " +
+                                   Quoted(fields.items[field_index]) + " is not a number"};
   }
   return value;
 }
@@ -175,8 +176,7 @@ FieldScan AppendDataRow(std::string_view line, const std::vector<double>& b,
       end = start + 1;
     } else {
       for (; end < size && data[end] != '\t'; ++end) {
-        const unsigned digit =
-            static_cast<unsigned char>(data[end]) - static_cast<unsigned>('0');
+        const unsigned digit = static_cast<unsigned char>(data[end]) - static_cast<unsigned>('0');
         digits_only = digits_only && digit <= 9;
         digits_value = digits_value * 10 + digit;
       }
@@ -255,28 +255,33 @@ PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<doubl
   // The blocks are written by a thread of their own while the next ones are made.
   BackgroundWriter writer(out);
   bool header_written = false;
-  std::size_t line_number = 0;
+  std::size_t line_number = 0;  // of the line being read
   std::string text;
   text.reserve(kOutputBlock + (kOutputBlock >> 4));
   std::string_view line;
   std::vector<double> values;
   PredictionOutcome outcome{Status::kDone};
-  while (lines.Next(line)) {
-    ++line_number;
-    // A line of tabs alone, or an empty one, has no field: it writes nothing.
-    if (line.find_first_not_of('\t') == std::string_view::npos) continue;
-    if (!header_written) {
-      AppendFieldsWithTabs(line, text);
-      text += "Predicted\n";
-      header_written = true;
-      continue;
+  try {
+    while (++line_number, lines.Next(line)) {
+      // A line of tabs alone, or an empty one, has no field: it writes nothing.
+      if (line.find_first_not_of('\t') == std::string_view::npos) continue;
+      if (!header_written) {
+        AppendFieldsWithTabs(line, text);
+        text += "Predicted\n";
+        header_written = true;
+        continue;
+      }
+      const FieldScan scan = AppendDataRow(line, b, values, text);
+      if (scan.count > b.size() + 1) {
+        outcome = {Status::kBadRow, line_number, scan.count};
+        break;
+      }
+      if (text.size() >= kOutputBlock && !writer.Write(text)) break;
     }
-    const FieldScan scan = AppendDataRow(line, b, values, text);
-    if (scan.count > b.size() + 1) {
-      outcome = {Status::kBadRow, line_number, scan.count};
-      break;
-    }
-    if (text.size() >= kOutputBlock && !writer.Write(text)) break;
+  } catch (const std::bad_alloc&) {
+    // A line too long for the memory there is; what was written goes nowhere.
+    writer.Finish();
+    return {Status::kOutOfMemory, line_number};
   }
   // The rows before a bad row are written too, as they would have been one at a time.
   if (!writer.Write(text) || !writer.Finish()) return {Status::kWriteFailed};
@@ -319,8 +324,13 @@ int RunScorefit(const std::vector<std::string>& args) {
     return 1;
   }
   std::vector<double> b;
-  if (const auto error = ReadCoefficientTable(in, b)) {
-    PrintBadInput(coefficient_name, *error);
+  try {
+    if (const auto error = ReadCoefficientTable(in, b)) {
+      PrintBadInput(coefficient_name, *error);
+      return 1;
+    }
+  } catch (const std::bad_alloc&) {
+    PrintBadInput(coefficient_name, "out of memory while reading it; nothing was written");
     return 1;
   }
   in.close();
@@ -346,6 +356,10 @@ int RunScorefit(const std::vector<std::string>& args) {
       return 1;
     case Status::kReadFailed:
       PrintReadFailed(presence_name);
+      return 1;
+    case Status::kOutOfMemory:
+      PrintBadInput(presence_name, outcome.line_number,
+                    "out of memory while reading this line; nothing was written");
       return 1;
     case Status::kNoIntercept:
     case Status::kWriteFailed:

@@ -35,9 +35,10 @@ struct PredictionOutcome {
     kBadRow,        // a data row has more fields than `b` serves; the rows before it are out
     kReadFailed,    // the input could not be read to its end
     kWriteFailed,   // the output stream failed
+    kOutOfMemory,   // memory ran out while reading the line `line_number`
   };
   Status status = Status::kDone;
-  std::size_t line_number = 0;  // the bad row's line, counted from 1
+  std::size_t line_number = 0;  // the bad row's line, or the line being read, from 1
   std::size_t field_count = 0;  // the bad row's fields
 };
 

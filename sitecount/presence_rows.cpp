@@ -7,9 +7,13 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/number_text.h"
@@ -49,7 +53,7 @@ struct Batch {
   std::size_t pieces_used = 0;
   std::vector<Row> rows;
   std::size_t rows_used = 0;
-  bool last_row_goes_on = false;  // the last record goes on in the next batch
+  bool last_row_goes_on = false;   // the last record goes on in the next batch
   std::vector<std::string> texts;  // the formatted rows, one text per formatting share
 };
 
@@ -72,7 +76,12 @@ class BatchFiller {
     while (residues < settings_.batch_residues && batch.rows_used < settings_.batch_records) {
       Row* row = nullptr;
       if (!record_open_) {
-        if (!reader_.NextHeader(header_)) break;
+        // Counted first, so that a failure while reading the header names this record.
+        ++records_started_;
+        if (!reader_.NextHeader(header_)) {
+          --records_started_;
+          break;
+        }
         row = &NextRow(batch);
         row->header.swap(header_);
         row->continued = false;
@@ -94,14 +103,16 @@ class BatchFiller {
         record_open_ = false;
       } else {
         piece.start_limit = piece.codes.size() - overlap_;
-        tail_.assign(piece.codes.end() - static_cast<std::ptrdiff_t>(overlap_),
-                     piece.codes.end());
+        tail_.assign(piece.codes.end() - static_cast<std::ptrdiff_t>(overlap_), piece.codes.end());
       }
       residues += piece.codes.size();
     }
     batch.last_row_goes_on = record_open_ && batch.rows_used > 0;
     return batch.rows_used > 0;
   }
+
+  // Records whose header has been read so far.
+  std::uint64_t records_started() const { return records_started_; }
 
  private:
   static Row& NextRow(Batch& batch) {
@@ -123,6 +134,7 @@ class BatchFiller {
   const std::size_t overlap_;
   const std::size_t piece_residues_;
   bool record_open_ = false;
+  std::uint64_t records_started_ = 0;
   std::string header_;
   std::vector<NucleotideCode> tail_;
 };
@@ -157,10 +169,18 @@ class WorkerPool {
       ++generation_;
     }
     wake_.notify_all();
-    job(0);
+    std::exception_ptr own_error;
+    try {
+      job(0);
+    } catch (...) {
+      own_error = std::current_exception();
+    }
     std::unique_lock lock(mutex_);
     done_.wait(lock, [this] { return running_ == 0; });
     job_ = nullptr;
+    // A failure on any thread (running out of memory) goes on from the caller's.
+    if (own_error == nullptr) own_error = std::exchange(error_, nullptr);
+    if (own_error != nullptr) std::rethrow_exception(own_error);
   }
 
  private:
@@ -175,9 +195,15 @@ class WorkerPool {
         seen = generation_;
         job = job_;
       }
-      (*job)(thread_index);
+      std::exception_ptr error;
+      try {
+        (*job)(thread_index);
+      } catch (...) {
+        error = std::current_exception();
+      }
       {
         const std::lock_guard lock(mutex_);
+        if (error != nullptr && error_ == nullptr) error_ = error;
         --running_;
       }
       done_.notify_one();
@@ -190,6 +216,7 @@ class WorkerPool {
   std::condition_variable done_;
   const std::function<void(std::size_t)>* job_ = nullptr;
   std::size_t running_ = 0;
+  std::exception_ptr error_;
   std::uint64_t generation_ = 0;
   bool stopping_ = false;
 };
@@ -218,11 +245,21 @@ class BatchQueue {
     changed_.notify_all();
   }
 
+  // Tells the reader to stop: it gets no free batch any more.
+  void Stop() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopped_ = true;
+    }
+    changed_.notify_all();
+  }
+
  private:
   std::unique_ptr<Batch> Take(std::deque<std::unique_ptr<Batch>>& from) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !from.empty() || (finished_ && &from == &filled_); });
-    if (from.empty()) return nullptr;
+    const bool taking_free = &from == &free_;
+    changed_.wait(lock, [&] { return !from.empty() || (taking_free ? stopped_ : finished_); });
+    if (from.empty() || (taking_free && stopped_)) return nullptr;
     std::unique_ptr<Batch> batch = std::move(from.front());
     from.pop_front();
     return batch;
@@ -240,6 +277,7 @@ class BatchQueue {
   std::deque<std::unique_ptr<Batch>> free_;
   std::deque<std::unique_ptr<Batch>> filled_;
   bool finished_ = false;
+  bool stopped_ = false;
 };
 
 // Counts and formats batches, and carries the counts of a record that goes on into the
@@ -317,8 +355,7 @@ class BatchCounter {
       counts.assign(settings_.motif_count, 0);
     }
     for (std::size_t index = 0; index < row.piece_count; ++index) {
-      const std::vector<std::uint64_t>& piece_counts =
-          batch.pieces[row.first_piece + index].counts;
+      const std::vector<std::uint64_t>& piece_counts = batch.pieces[row.first_piece + index].counts;
       for (std::size_t motif = 0; motif < counts.size(); ++motif) {
         counts[motif] += piece_counts[motif];
       }
@@ -367,39 +404,82 @@ void AppendPresenceRow(std::string& text, const std::string& header,
   text += '\n';
 }
 
-bool WritePresenceRows(FastaReader& reader, const PresenceSettings& settings,
-                       std::ostream& out) {
-  BatchFiller filler(reader, settings);
-  if (settings.threads <= 1) {
-    Batch batch;
-    BatchCounter counter(settings, nullptr);
-    while (filler.Fill(batch)) {
-      counter.Process(batch);
-      if (!WriteTexts(batch, out)) return false;
-    }
-    return static_cast<bool>(out);
-  }
+namespace {
 
+bool IsOutOfMemory(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::bad_alloc&) {
+    return true;
+  } catch (const std::length_error&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+PresenceOutcome WriteRowsOnThreads(BatchFiller& filler, const PresenceSettings& settings,
+                                   std::ostream& out) {
+  using Status = PresenceOutcome::Status;
   // One thread reads ahead while the others count: three batches are enough for the
   // reader never to wait on a free one while a batch is counted and one is written.
   WorkerPool pool(settings.threads - 1);
   BatchCounter counter(settings, &pool);
   BatchQueue queue(3);
+  std::exception_ptr reader_error;
   std::thread reader_thread([&] {
-    for (std::unique_ptr<Batch> batch; (batch = queue.TakeFree()) != nullptr;) {
-      if (!filler.Fill(*batch)) break;
-      queue.GiveFilled(std::move(batch));
+    try {
+      for (std::unique_ptr<Batch> batch; (batch = queue.TakeFree()) != nullptr;) {
+        if (!filler.Fill(*batch)) break;
+        queue.GiveFilled(std::move(batch));
+      }
+    } catch (...) {
+      reader_error = std::current_exception();
     }
     queue.Finish();
   });
-  bool written = true;
+  Status status = Status::kDone;
+  std::exception_ptr counting_error;
   for (std::unique_ptr<Batch> batch; (batch = queue.TakeFilled()) != nullptr;) {
-    if (written) {
-      counter.Process(*batch);
-      written = WriteTexts(*batch, out);
+    if (status == Status::kDone && counting_error == nullptr) {
+      try {
+        counter.Process(*batch);
+        if (!WriteTexts(*batch, out)) status = Status::kWriteFailed;
+      } catch (...) {
+        counting_error = std::current_exception();
+      }
+      if (status != Status::kDone || counting_error != nullptr) queue.Stop();
     }
     queue.GiveFree(std::move(batch));
   }
   reader_thread.join();
-  return written && static_cast<bool>(out);
+  for (const std::exception_ptr& error : {reader_error, counting_error}) {
+    if (error == nullptr) continue;
+    if (!IsOutOfMemory(error)) std::rethrow_exception(error);
+    return {Status::kOutOfMemory, filler.records_started()};
+  }
+  if (status == Status::kDone && !out) status = Status::kWriteFailed;
+  return {status, filler.records_started()};
+}
+
+}  // namespace
+
+PresenceOutcome WritePresenceRows(FastaReader& reader, const PresenceSettings& settings,
+                                  std::ostream& out) {
+  using Status = PresenceOutcome::Status;
+  BatchFiller filler(reader, settings);
+  try {
+    if (settings.threads > 1) return WriteRowsOnThreads(filler, settings, out);
+    Batch batch;
+    BatchCounter counter(settings, nullptr);
+    while (filler.Fill(batch)) {
+      counter.Process(batch);
+      if (!WriteTexts(batch, out)) return {Status::kWriteFailed, filler.records_started()};
+    }
+  } catch (const std::bad_alloc&) {
+    return {Status::kOutOfMemory, filler.records_started()};
+  } catch (const std::length_error&) {
+    return {Status::kOutOfMemory, filler.records_started()};
+  }
+  return {out ? Status::kDone : Status::kWriteFailed, filler.records_started()};
 }

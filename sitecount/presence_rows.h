@@ -40,9 +40,20 @@ struct PresenceSettings {
 void AppendPresenceRow(std::string& text, const std::string& header,
                        std::span<const std::uint64_t> counts, int output_format);
 
+// How a presence run ended.
+struct PresenceOutcome {
+  enum class Status {
+    kDone,          // every row written
+    kWriteFailed,   // the output stream failed
+    kOutOfMemory,   // memory ran out; `record` says how far the reading had come
+  };
+  Status status = Status::kDone;
+  std::uint64_t record = 0;  // records whose header was read, counted from 1
+};
+
 // Reads every record of `reader`, counts the motifs in it and writes its row to `out`, in
 // file order, holding only a few batches of records at a time. A record longer than a
 // piece is counted in pieces that overlap by the longest motif less one, each start in
-// exactly one piece. Returns false when `out` failed.
-bool WritePresenceRows(FastaReader& reader, const PresenceSettings& settings,
-                       std::ostream& out);
+// exactly one piece.
+PresenceOutcome WritePresenceRows(FastaReader& reader, const PresenceSettings& settings,
+                                  std::ostream& out);

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 
@@ -23,8 +25,7 @@ namespace {
 
 void PrintUsage(std::ostream& out) {
   out << "Program for estimation of motifs presence. " << std::endl;
-  out << "Program gets [SeqSet.fst] [.mot file] [Output file] [Output format (0\\1)]"
-      << std::endl;
+  out << "Program gets [SeqSet.fst] [.mot file] [Output file] [Output format (0\\1)]" << std::endl;
 }
 
 void WriteHeader(std::ostream& out, const MotifSet& motif_set) {
@@ -63,6 +64,84 @@ bool LoadMotifs(const std::string& file_name, MotifSet& motif_set) {
   return true;
 }
 
+// The run proper, from the loading of the inputs to the finished table; `reading` names
+// the file being read at each point.
+int CountPresence(const std::vector<std::string>& args, const std::string*& reading) {
+  const std::string& nameSeqSet = args[0];
+  const std::string& nameMots = args[1];
+  const std::string& nameFileOut = args[2];
+  const int output_format = std::atoi(args[3].c_str());
+
+  // A FIFO named as an input and as the output would leave the run waiting on itself: it
+  // is refused before anything is opened.
+  if (IsSpecialFile(nameFileOut)) {
+    for (const std::string* input_name : {&nameSeqSet, &nameMots}) {
+      if (SameExistingFile(nameFileOut, *input_name)) {
+        PrintBadInput(nameFileOut, *OverwritesInput(nameFileOut, *input_name));
+        return 1;
+      }
+    }
+  }
+
+  std::cout << "SeqSet fload" << std::endl;
+  const std::unique_ptr<ByteSource> sequence_source = OpenFileSource(nameSeqSet);
+  if (sequence_source == nullptr) {
+    PrintCannotOpen(nameSeqSet);
+    return 1;
+  }
+  FastaReader sequences(*sequence_source);
+
+  std::cout << "MotifSet fload" << std::endl;
+  reading = &nameMots;
+  MotifSet MotSet;
+  if (!LoadMotifs(nameMots, MotSet)) return 1;
+
+  for (const std::string* input_name : {&nameSeqSet, &nameMots}) {
+    if (const auto problem = OverwritesInput(nameFileOut, *input_name)) {
+      PrintBadInput(nameFileOut, *problem);
+      return 1;
+    }
+  }
+  OutputFile table;
+  if (!table.Open(nameFileOut)) {
+    PrintCannotOpen(nameFileOut);
+    return 1;
+  }
+  std::ostream& fout = table.stream();
+
+  reading = &nameSeqSet;
+  WriteHeader(fout, MotSet);
+  std::cout << "Mots presence calculation" << std::endl;
+  PresenceSettings settings;
+  settings.output_format = output_format;
+  settings.motif_count = MotSet.motifs.size();
+  for (const IUPAC_Motif& motif : MotSet.motifs) {
+    settings.longest_motif = std::max(settings.longest_motif, motif.codes.size());
+  }
+  settings.threads = CountingThreads();
+  // SITECOUNT_KERNEL=pairwise takes the reference path, to measure the engine against it;
+  // the engine reads the variable itself for its kernels (scalar, avx2, avx512).
+  const char* kernel = std::getenv("SITECOUNT_KERNEL");
+  std::optional<MotifCountEngine> engine;
+  if (kernel != nullptr && std::string_view(kernel) == "pairwise") {
+    settings.make_counter = [&MotSet] { return MakePairwiseCounter(MotSet); };
+  } else {
+    engine.emplace(MotSet);
+    settings.make_counter = [&engine] { return MakeEngineCounter(*engine); };
+  }
+  const PresenceOutcome outcome = WritePresenceRows(sequences, settings, fout);
+  if (outcome.status == PresenceOutcome::Status::kOutOfMemory) {
+    PrintBadInput(nameSeqSet, "out of memory while reading record " +
+                                  std::to_string(outcome.record) + "; nothing was written");
+    return 1;
+  }
+  if (outcome.status != PresenceOutcome::Status::kDone || !table.Commit()) {
+    PrintWriteFailed(nameFileOut);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int RunSitecount(const std::vector<std::string>& args) {
@@ -84,58 +163,14 @@ int RunSitecount(const std::vector<std::string>& args) {
   }
 
   KeepRunningWhenPipesClose();
-  const std::string& nameSeqSet = args[0];
-  const std::string& nameMots = args[1];
-  const std::string& nameFileOut = args[2];
-  const int output_format = std::atoi(args[3].c_str());
-
-  std::cout << "SeqSet fload" << std::endl;
-  const std::unique_ptr<ByteSource> sequence_source = OpenFileSource(nameSeqSet);
-  if (sequence_source == nullptr) {
-    PrintCannotOpen(nameSeqSet);
-    return 1;
+  // Running out of memory is a message naming the file being read, not an abort; the
+  // output is written whole or not at all, so nothing is left half written.
+  const std::string* reading = &args[0];
+  try {
+    return CountPresence(args, reading);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
   }
-  FastaReader sequences(*sequence_source);
-
-  std::cout << "MotifSet fload" << std::endl;
-  MotifSet MotSet;
-  if (!LoadMotifs(nameMots, MotSet)) return 1;
-
-  for (const std::string* input_name : {&nameSeqSet, &nameMots}) {
-    if (const auto problem = OverwritesInput(nameFileOut, *input_name)) {
-      PrintBadInput(nameFileOut, *problem);
-      return 1;
-    }
-  }
-  OutputFile table;
-  if (!table.Open(nameFileOut)) {
-    PrintCannotOpen(nameFileOut);
-    return 1;
-  }
-  std::ostream& fout = table.stream();
-
-  WriteHeader(fout, MotSet);
-  std::cout << "Mots presence calculation" << std::endl;
-  PresenceSettings settings;
-  settings.output_format = output_format;
-  settings.motif_count = MotSet.motifs.size();
-  for (const IUPAC_Motif& motif : MotSet.motifs) {
-    settings.longest_motif = std::max(settings.longest_motif, motif.codes.size());
-  }
-  settings.threads = CountingThreads();
-  // SITECOUNT_KERNEL=pairwise takes the reference path, to measure the engine against it;
-  // the engine reads the variable itself for its kernels (scalar, avx2, avx512).
-  const char* kernel = std::getenv("SITECOUNT_KERNEL");
-  std::optional<MotifCountEngine> engine;
-  if (kernel != nullptr && std::string_view(kernel) == "pairwise") {
-    settings.make_counter = [&MotSet] { return MakePairwiseCounter(MotSet); };
-  } else {
-    engine.emplace(MotSet);
-    settings.make_counter = [&engine] { return MakeEngineCounter(*engine); };
-  }
-  if (!WritePresenceRows(sequences, settings, fout) || !table.Commit()) {
-    PrintWriteFailed(nameFileOut);
-    return 1;
-  }
-  return 0;
+  PrintBadInput(*reading, "out of memory while reading it; nothing was written");
+  return 1;
 }

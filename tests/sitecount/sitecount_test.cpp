@@ -138,7 +138,8 @@ TEST(WritePresenceRows, PiecesBatchesAndThreadsNeverChangeTheRows) {
             MemorySource source(fasta);
             FastaReader reader(source);
             std::ostringstream out;
-            EXPECT_TRUE(WritePresenceRows(reader, settings, out));
+            EXPECT_EQ(WritePresenceRows(reader, settings, out).status,
+                      PresenceOutcome::Status::kDone);
             EXPECT_EQ(out.str(), expected) << "counter " << engine;
           }
         }
