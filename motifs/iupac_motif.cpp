@@ -32,6 +32,8 @@ int IUPAC_Motif::InitLength(std::uint32_t n) {
 }
 
 int IUPAC_Motif::InitFromString(const std::string& text) {
+  // The length is held in 32 bits: a longer text is refused, the motif left as it was.
+  if (text.size() > std::numeric_limits<std::uint32_t>::max()) return 1;
   length = static_cast<std::uint32_t>(text.size());
   value1 = value2 = value3 = 0;
   found = lastDirection = 0;

@@ -48,7 +48,8 @@ class IUPAC_Motif : public FixedLengthMotif {
 
   // n positions of A (T on the reverse strand); every number and the match state 0.
   int InitLength(std::uint32_t n);
-  // One position per character, through CharToMotifCode; nothing is skipped.
+  // One position per character, through CharToMotifCode; nothing is skipped. Returns 0;
+  // 1, leaving the motif as it was, for a text of 2^32 characters or more.
   int InitFromString(const std::string& text);
   // Rebuilds revComplCodes from codes.
   int BuildReverseComplement();

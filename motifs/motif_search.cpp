@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -43,8 +44,8 @@ inline int DirectionOf(bool forward, bool reverse, int orientation) {
 inline int TestWindow(const NucleotideCode* sequence_at, const IUPAC_Motif& motif,
                       int orientation) {
   const std::size_t length = motif.codes.size();
-  const bool test_forward = orientation == MOTORIENT_FWD || orientation == MOTORIENT_BOTH ||
-                            orientation == MOTORIENT_ANY;
+  const bool test_forward =
+      orientation == MOTORIENT_FWD || orientation == MOTORIENT_BOTH || orientation == MOTORIENT_ANY;
   const bool test_reverse = orientation == MOTORIENT_COMPL || orientation == MOTORIENT_BOTH ||
                             orientation == MOTORIENT_ANY;
   const bool forward = test_forward && StrandMatches(sequence_at, motif.codes.data(), length);
@@ -64,11 +65,16 @@ struct Candidates {
   bool empty() const { return first >= last_plus_one; }
 };
 
+// Start positions are reported in 32 bits: a window never reaches past the first 2^32
+// positions, so no position is cut to its lower bits.
+constexpr std::size_t kPositionLimit = std::size_t{1} << 32;
+
 Candidates WindowCandidates(std::size_t sequence_size, std::uint32_t start, std::uint32_t len,
                             std::size_t motif_length) {
   // 64-bit arithmetic: a window past the end, or start + len beyond 32 bits, clamps
   // instead of wrapping around.
-  const std::size_t window_end = std::min<std::size_t>(std::size_t{start} + len, sequence_size);
+  const std::size_t window_end =
+      std::min({std::size_t{start} + len, sequence_size, kPositionLimit});
   Candidates candidates;
   if (motif_length == 0 || window_end < std::size_t{start} + motif_length) return candidates;
   candidates.first = start;
@@ -91,8 +97,8 @@ void SetMatchState(IUPAC_Motif& motif, int direction) {
 // Motifs up to this length are scanned bit-parallel: one bit per motif position.
 constexpr std::size_t kMaxBitParallelLength = 64;
 
-// For each sequence code (kNotNucleotide for anything else), the motif positions it matches, one bit
-// each, for the forward codes and for the reverse complement.
+// For each sequence code (kNotNucleotide for anything else), the motif positions it matches, one
+// bit each, for the forward codes and for the reverse complement.
 struct PositionMasks {
   std::array<std::uint64_t, kCodeTableSize> forward{};
   std::array<std::uint64_t, kCodeTableSize> reverse{};
@@ -137,17 +143,16 @@ void ScanCandidates(std::span<const NucleotideCode> sequence, const Candidates& 
     forward_state = ((forward_state << 1) | 1) & masks.forward[code];
     reverse_state = ((reverse_state << 1) | 1) & masks.reverse[code];
     if (j + 1 < candidates.first + length) continue;
-    const int direction =
-        DirectionOf((forward_state & full_match) != 0, (reverse_state & full_match) != 0,
-                    orientation);
+    const int direction = DirectionOf((forward_state & full_match) != 0,
+                                      (reverse_state & full_match) != 0, orientation);
     if (!on_candidate(j + 1 - length, direction)) return;
   }
 }
 
 }  // namespace
 
-int IUPAC_Motif::MatchAt(std::span<const NucleotideCode> sequence, std::uint32_t p,
-                         int orientation, int* direction) {
+int IUPAC_Motif::MatchAt(std::span<const NucleotideCode> sequence, std::uint32_t p, int orientation,
+                         int* direction) {
   found = 0;
   lastDirection = 0;
   int result = 0;
@@ -164,8 +169,7 @@ int IUPAC_Motif::MatchAt(std::span<const NucleotideCode> sequence, std::uint32_t
 }
 
 int IUPAC_Motif::FindAll(std::span<const NucleotideCode> sequence, std::uint32_t start,
-                         std::uint32_t len, int orientation,
-                         std::vector<std::uint32_t>& positions,
+                         std::uint32_t len, int orientation, std::vector<std::uint32_t>& positions,
                          std::vector<std::int32_t>& directions) {
   if (!Searchable(*this)) return 0;
   const Candidates candidates = WindowCandidates(sequence.size(), start, len, codes.size());
@@ -218,8 +222,8 @@ int IUPAC_Motif::ContainsAnywhere(std::span<const NucleotideCode> sequence, int 
 
 int IUPAC_Motif::FindFirstAnywhere(std::span<const NucleotideCode> sequence, int orientation,
                                    std::uint32_t& position, int& direction) {
-  return FindFirst(sequence, 0, static_cast<std::uint32_t>(sequence.size()), orientation,
-                   position, direction);
+  return FindFirst(sequence, 0, static_cast<std::uint32_t>(sequence.size()), orientation, position,
+                   direction);
 }
 
 std::uint32_t IUPAC_Motif::CountOccurrences(std::span<const NucleotideCode> sequence,
@@ -227,10 +231,12 @@ std::uint32_t IUPAC_Motif::CountOccurrences(std::span<const NucleotideCode> sequ
   // The same scan as FindAll over the whole sequence, counting instead of collecting, so
   // the per-pair work allocates nothing.
   if (!Searchable(*this)) return 0;
-  const Candidates candidates =
-      WindowCandidates(sequence.size(), 0, static_cast<std::uint32_t>(sequence.size()),
-                       codes.size());
-  std::uint32_t occurrences = 0;
+  // The whole sequence, however long: the count is made in 64 bits and a count beyond the
+  // 32-bit result reads as its largest value rather than wrapping.
+  Candidates candidates;
+  if (sequence.size() >= codes.size())
+    candidates.last_plus_one = sequence.size() - codes.size() + 1;
+  std::uint64_t occurrences = 0;
   int last_direction = kNoMatch;
   ScanCandidates(sequence, candidates, *this, orientation, [&](std::size_t, int direction) {
     last_direction = direction;
@@ -238,7 +244,8 @@ std::uint32_t IUPAC_Motif::CountOccurrences(std::span<const NucleotideCode> sequ
     return true;
   });
   if (!candidates.empty()) SetMatchState(*this, last_direction);
-  return occurrences;
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(occurrences, std::numeric_limits<std::uint32_t>::max()));
 }
 
 int IUPAC_Motif::PresenceInSet(const SeqSet& set, int orientation, std::uint32_t& number,
@@ -248,7 +255,7 @@ int IUPAC_Motif::PresenceInSet(const SeqSet& set, int orientation, std::uint32_t
     if (ContainsAnywhere(sequence.codes, orientation) == 1) ++number;
   }
   // The percentage of an empty set is not a number.
-  percentage = set.count == 0 ? std::numeric_limits<double>::quiet_NaN()
-                              : number * 100.0 / set.count;
+  percentage =
+      set.count == 0 ? std::numeric_limits<double>::quiet_NaN() : number * 100.0 / set.count;
   return 1;
 }

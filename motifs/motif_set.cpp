@@ -43,6 +43,10 @@ std::optional<LineError> ReadMotifs(std::istream& in, MotifSet& set) {
     ++line_number;
     switch (ParseMotifLine(line, motif, problem)) {
       case MotifLineKind::kMotif:
+        if (!CanAppendCounted(set.count)) {
+          return LineError{line_number, "more motifs than a motif set holds (" +
+                                            std::to_string(kMostCountedItems) + ")"};
+        }
         GrowByCopyOf(set, motif);
         break;
       case MotifLineKind::kNotMotifLine:
@@ -54,7 +58,8 @@ std::optional<LineError> ReadMotifs(std::istream& in, MotifSet& set) {
   return std::nullopt;
 }
 
-MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif, std::string& problem) {
+MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif, std::string& problem,
+                             std::size_t longest) {
   if (line.empty() || kMotifFirstLetters.find(line[0]) == std::string_view::npos) {
     return MotifLineKind::kNotMotifLine;
   }
@@ -62,6 +67,11 @@ MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif, std::s
   std::string text = line.substr(0, tab);
   if (tab == std::string::npos && !text.empty() && text.back() == '\r') text.pop_back();
 
+  if (text.size() > longest) {
+    problem = "motif of " + std::to_string(text.size()) + " letters; the longest motif read is " +
+              std::to_string(longest) + " letters";
+    return MotifLineKind::kMalformed;
+  }
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (CharToMotifCode(text[i]) == kNotNucleotide) {
       problem = "motif '" + Printable(text) + "' holds " + ShowCharacter(text[i]) +

@@ -44,10 +44,15 @@ enum class MotifLineKind {
   kMalformed,     // a motif line that cannot be read honestly; `problem` says why
 };
 
+// The longest motif that the motif file reader takes, in letters: far beyond any real
+// site, and short enough that a mistaken line (a whole sequence pasted in) is reported
+// rather than counted for hours.
+inline constexpr std::size_t kLongestMotif = 1000000;
+
 // Reads one motif line: the motif text up to the first tab, then three numbers. A line
 // without a tab is a bare motif (a trailing carriage return dropped) with values 0.
 MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
-                             std::string& problem);
+                             std::string& problem, std::size_t longest = kLongestMotif);
 
 // Appends to `set` every motif line of `in` up to the first line that is not a motif line
 // (or the end). A malformed motif line stops the reading: the result then says which line

@@ -38,21 +38,33 @@ DNA_Sequence& SeqSet::AppendSequence() { return AppendCounted(count, sequences);
 int SeqSet::fload(std::string file_name) {
   const std::unique_ptr<ByteSource> source = OpenFileSource(file_name);
   if (source == nullptr) ExitCannotOpen(file_name);
-  ReadFastaInto(*source, *this);
+  if (const auto problem = ReadFastaInto(*source, *this)) ExitBadInput(file_name, 0, *problem);
   return 0;
 }
 
-void ReadFastaInto(ByteSource& source, SeqSet& set) {
+std::optional<std::string> ReadFastaInto(ByteSource& source, SeqSet& set,
+                                         std::uint64_t longest_record) {
   // Each record is gathered in the reader's reused buffers and copied once at its exact
   // size: growing every sequence's own vector line by line costs far more in allocation.
   FastaReader reader(source);
   FastaRecord record;
+  std::uint64_t record_number = 0;
   while (reader.Next(record)) {
+    ++record_number;
+    if (record.codes.size() > longest_record) {
+      return "record " + std::to_string(record_number) + " holds " +
+             std::to_string(record.codes.size()) + " residues; a sequence holds at most " +
+             std::to_string(longest_record);
+    }
+    if (!CanAppendCounted(set.count)) {
+      return "more records than a sequence set holds (" + std::to_string(kMostCountedItems) + ")";
+    }
     DNA_Sequence& sequence = set.AppendSequence();
     sequence.descr = record.header;
     sequence.codes.assign(record.codes.begin(), record.codes.end());
     sequence.length = static_cast<std::uint32_t>(sequence.codes.size());
   }
+  return std::nullopt;
 }
 
 int SeqSet::add(const DNA_Sequence& sequence) {

@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 #include <iosfwd>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,7 +50,8 @@ class SeqSet {
   std::vector<DNA_Sequence> sequences;
 
   // Appends the records of a FASTA file; exits with "Can't open NAME file." and code 1
-  // when it cannot be opened. Returns 0.
+  // when it cannot be opened, and with "NAME: what" and code 1 when a record is longer
+  // than a sequence holds or the set is full. Returns 0.
   int fload(std::string file_name);
 
   // Appends a copy of `sequence`. Returns 0.
@@ -69,8 +72,12 @@ class SeqSet {
   DNA_Sequence& AppendSequence();
 };
 
-// Appends every record that `source` holds to `set`, in order.
-void ReadFastaInto(ByteSource& source, SeqSet& set);
+// Appends every record that `source` holds to `set`, in order. Stops with what is wrong
+// when a record holds more than `longest_record` residues (a sequence's length is held in
+// 32 bits) or the set is full; the records before it stay in the set.
+std::optional<std::string> ReadFastaInto(
+    ByteSource& source, SeqSet& set,
+    std::uint64_t longest_record = std::numeric_limits<std::uint32_t>::max());
 
 // Name of the description file that fsaveWithDescriptions writes.
 inline constexpr const char* kDescriptionFileName = "Descriptions.out";
