@@ -1,5 +1,7 @@
 #include "common/files.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -23,9 +25,12 @@ bool OpenForReading(std::ifstream& in, const std::string& file_name) {
 }
 
 bool SameExistingFile(const std::string& first_name, const std::string& second_name) {
-  // Errors (a missing file, a folder that does not exist) mean "not the same file".
-  std::error_code error;
-  return std::filesystem::equivalent(first_name, second_name, error) && !error;
+  // By device and inode, which also tells FIFOs and devices apart (the standard library's
+  // comparison refuses those). A name that cannot be looked up is "not the same file".
+  struct stat first {};
+  struct stat second {};
+  return ::stat(first_name.c_str(), &first) == 0 && ::stat(second_name.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 std::filesystem::path FollowLinks(const std::string& file_name) {
