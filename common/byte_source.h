@@ -13,6 +13,10 @@ class ByteSource {
   // Reads up to `capacity` bytes into `buffer`: the number read, 0 at the end of the input,
   // or -1 when reading failed.
   virtual std::ptrdiff_t Read(char* buffer, std::size_t capacity) = 0;
+
+  // After Read returned -1: what was wrong with the input, for a message (for instance
+  // "corrupt compressed data"); empty when the read itself failed.
+  virtual std::string Problem() const { return {}; }
 };
 
 // Reads an open file descriptor; closes it at the end only when it owns it.
