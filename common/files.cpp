@@ -11,6 +11,12 @@ bool IsFolder(const std::string& file_name) {
   return std::filesystem::is_directory(file_name, error);
 }
 
+std::uint64_t RegularFileSize(const std::string& file_name) {
+  struct stat status {};
+  if (::stat(file_name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+  return static_cast<std::uint64_t>(status.st_size);
+}
+
 bool IsSpecialFile(const std::string& file_name) {
   std::error_code error;
   const auto status = std::filesystem::status(file_name, error);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <optional>
@@ -14,6 +15,10 @@ bool OpenForReading(std::ifstream& in, const std::string& file_name);
 // True when `file_name` names an existing file that is neither a regular file nor a folder
 // (a FIFO, a device), following links.
 bool IsSpecialFile(const std::string& file_name);
+
+// The size of the regular file that `file_name` names, 0 for anything else (a pipe,
+// standard input, a missing file).
+std::uint64_t RegularFileSize(const std::string& file_name);
 
 // True when `file_name` names a folder (following links).
 bool IsFolder(const std::string& file_name);

@@ -97,6 +97,7 @@ class BatchFiller {
       Piece& piece = NextPiece(batch, batch.rows_used - 1);
       if (row->piece_count++ == 0) row->first_piece = batch.pieces_used - 1;
       piece.codes.assign(tail_.begin(), tail_.end());
+      const std::size_t new_from = piece.codes.size();
       reader_.AppendResidues(piece.codes, piece_residues_);
       if (reader_.AtRecordEnd()) {
         piece.start_limit = piece.codes.size();
@@ -106,6 +107,11 @@ class BatchFiller {
         tail_.assign(piece.codes.end() - static_cast<std::ptrdiff_t>(overlap_), piece.codes.end());
       }
       residues += piece.codes.size();
+      if (settings_.progress != nullptr) {
+        settings_.progress->records.store(records_started_, std::memory_order_relaxed);
+        settings_.progress->residues.fetch_add(piece.codes.size() - new_from,
+                                               std::memory_order_relaxed);
+      }
     }
     batch.last_row_goes_on = record_open_ && batch.rows_used > 0;
     return batch.rows_used > 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,12 @@ class PieceCounter {
                      std::span<std::uint64_t> counts) = 0;
 };
 
+// How far a presence run has read, for a progress display on another thread.
+struct PresenceProgress {
+  std::atomic<std::uint64_t> records{0};
+  std::atomic<std::uint64_t> residues{0};
+};
+
 // How a presence run counts and writes.
 struct PresenceSettings {
   int output_format = 1;            // 0 presence flags, 1 counts, other: empty cells
@@ -32,6 +39,8 @@ struct PresenceSettings {
   std::size_t batch_records = 1024;                    // records per batch at most
   // Makes the counter of one thread; called once per counting thread.
   std::function<std::unique_ptr<PieceCounter>()> make_counter;
+  // Kept up to date while the input is read, when set.
+  PresenceProgress* progress = nullptr;
 };
 
 // Appends the presence row of one record to `text`: the score columns from the text

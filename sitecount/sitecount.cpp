@@ -20,6 +20,7 @@
 #include "sequences/fasta_reader.h"
 #include "sitecount/piece_counters.h"
 #include "sitecount/presence_rows.h"
+#include "sitecount/progress_line.h"
 
 namespace {
 
@@ -89,7 +90,8 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
     PrintCannotOpen(nameSeqSet);
     return 1;
   }
-  FastaReader sequences(*sequence_source);
+  CountingSource counted_source(*sequence_source);
+  FastaReader sequences(counted_source);
 
   std::cout << "MotifSet fload" << std::endl;
   reading = &nameMots;
@@ -129,7 +131,13 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
     engine.emplace(MotSet);
     settings.make_counter = [&engine] { return MakeEngineCounter(*engine); };
   }
-  const PresenceOutcome outcome = WritePresenceRows(sequences, settings, fout);
+  PresenceProgress progress;
+  settings.progress = &progress;
+  PresenceOutcome outcome;
+  {
+    const ProgressLine progress_line(progress, counted_source, RegularFileSize(nameSeqSet));
+    outcome = WritePresenceRows(sequences, settings, fout);
+  }
   if (outcome.status == PresenceOutcome::Status::kOutOfMemory) {
     PrintBadInput(nameSeqSet, "out of memory while reading record " +
                                   std::to_string(outcome.record) + "; nothing was written");

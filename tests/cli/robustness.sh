@@ -119,5 +119,24 @@ check "interrupted: ended by the signal" [ "$code" -eq 143 ]
 check "interrupted: older table kept" same_text interrupted.tab "older table"
 check "interrupted: no temporary file" no_temporary_files .
 
+# A run that lasts shows its progress on a terminal, and on nothing else.
+if command -v script >/dev/null 2>&1; then
+  slow_run() {  # slow_run COMMAND: the example peaks arrive in two parts, 1.5 s apart
+    rm -f slow.fa && mkfifo slow.fa
+    "$@" &
+    local pid=$!
+    { head -c 20000 peaks.fa; sleep 1.5; tail -c +20001 peaks.fa; } > slow.fa
+    wait "$pid"
+  }
+  slow_run script -qfec "$sitecount slow.fa motifs.mot progress.tab 1" /dev/null > terminal.txt
+  check "progress on a terminal: shown" grep -q $'\rSitecount: [0-9,]* records, [0-9,]* residues' terminal.txt
+  check "progress on a terminal: cleared at the end" grep -q $'\r\e\[K' terminal.txt
+  check "progress on a terminal: whole table" cmp -s progress.tab reference.tab
+  slow_run "$sitecount" slow.fa motifs.mot progress.tab 1 >/dev/null 2>err.txt
+  check "progress without a terminal: absent" [ ! -s err.txt ]
+else
+  echo "skipped: progress line (no script command for a pseudo-terminal)"
+fi
+
 echo "$passed passed, $failed failed"
 [[ $failed -eq 0 ]]
