@@ -8,6 +8,23 @@
 #include <cerrno>
 #include <cstring>
 
+BlockBuffer::BlockBuffer(ByteSource& source)
+    : source_(source), data_(std::make_unique_for_overwrite<char[]>(kBlockSize)) {}
+
+bool BlockBuffer::Fill() {
+  if (position_ < end_) return true;
+  if (at_end_) return false;
+  const std::ptrdiff_t got = source_.Read(data_.get(), kBlockSize);
+  position_ = 0;
+  end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
+  if (got <= 0) {
+    at_end_ = true;
+    failed_ = got < 0;
+    return false;
+  }
+  return true;
+}
+
 FileDescriptorSource::FileDescriptorSource(int descriptor, bool owned)
     : descriptor_(descriptor), owned_(owned) {}
 

@@ -19,6 +19,34 @@ class ByteSource {
   virtual std::string Problem() const { return {}; }
 };
 
+// The bytes of a source pulled in large blocks, for readers that find their own line ends
+// in them.
+class BlockBuffer {
+ public:
+  explicit BlockBuffer(ByteSource& source);
+
+  // True when an unread byte is there, reading the next block once this one is used up;
+  // false at the end of the input, or after a failed read (see failed()).
+  bool Fill();
+  // The first unread byte, and how many follow it in this block.
+  const char* next() const { return data_.get() + position_; }
+  std::size_t available() const { return end_ - position_; }
+  // Marks `count` bytes, at most available(), as read.
+  void Advance(std::size_t count) { position_ += count; }
+  // True when a read from the source failed; the bytes before it were delivered.
+  bool failed() const { return failed_; }
+
+ private:
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+
+  ByteSource& source_;
+  std::unique_ptr<char[]> data_;
+  std::size_t position_ = 0;
+  std::size_t end_ = 0;
+  bool at_end_ = false;
+  bool failed_ = false;
+};
+
 // Reads an open file descriptor; closes it at the end only when it owns it.
 class FileDescriptorSource : public ByteSource {
  public:

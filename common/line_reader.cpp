@@ -8,42 +8,28 @@ std::ptrdiff_t StreamSource::Read(char* buffer, std::size_t capacity) {
   return static_cast<std::ptrdiff_t>(in_.gcount());
 }
 
-LineReader::LineReader(ByteSource& source)
-    : source_(source), buffer_(std::make_unique_for_overwrite<char[]>(kBlockSize)) {}
-
-bool LineReader::Refill() {
-  if (at_end_) return false;
-  const std::ptrdiff_t got = source_.Read(buffer_.get(), kBlockSize);
-  position_ = 0;
-  end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
-  if (got <= 0) {
-    at_end_ = true;
-    failed_ = got < 0;
-    return false;
-  }
-  return true;
-}
+LineReader::LineReader(ByteSource& source) : block_(source) {}
 
 bool LineReader::Next(std::string_view& line) {
   spill_.clear();
   bool spilled = false;
   for (;;) {
-    if (position_ == end_ && !Refill()) {
+    if (!block_.Fill()) {
       if (!spilled) return false;
       line = spill_;
       return true;
     }
-    const char* first = buffer_.get() + position_;
-    const std::size_t available = end_ - position_;
+    const char* first = block_.next();
+    const std::size_t available = block_.available();
     const char* line_end = static_cast<const char*>(std::memchr(first, '\n', available));
     if (line_end == nullptr) {
       spill_.append(first, available);
       spilled = true;
-      position_ = end_;
+      block_.Advance(available);
       continue;
     }
     const std::size_t length = static_cast<std::size_t>(line_end - first);
-    position_ += length + 1;
+    block_.Advance(length + 1);
     if (!spilled) {
       line = std::string_view(first, length);
     } else {

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <istream>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -31,18 +30,9 @@ class LineReader {
   bool Next(std::string_view& line);
 
   // True when a read from the source failed; the lines before it were delivered.
-  bool failed() const { return failed_; }
+  bool failed() const { return block_.failed(); }
 
  private:
-  bool Refill();
-
-  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
-
-  ByteSource& source_;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t position_ = 0;
-  std::size_t end_ = 0;
-  bool at_end_ = false;
-  bool failed_ = false;
+  BlockBuffer block_;
   std::string spill_;  // a line that reaches across blocks
 };

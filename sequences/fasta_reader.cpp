@@ -4,36 +4,32 @@
 #include <cstring>
 #include <limits>
 
-FastaReader::FastaReader(ByteSource& source)
-    : source_(source), buffer_(std::make_unique_for_overwrite<char[]>(kBlockSize)) {}
+namespace {
 
-bool FastaReader::Fill() {
-  if (position_ < end_) return true;
-  if (at_end_) return false;
-  const std::ptrdiff_t got = source_.Read(buffer_.get(), kBlockSize);
-  position_ = 0;
-  end_ = got > 0 ? static_cast<std::size_t>(got) : 0;
-  if (got <= 0) {
-    at_end_ = true;
-    failed_ = got < 0;
-    return false;
-  }
+// The first line end among the first `count` bytes at `first`, or null.
+const char* FindLineEnd(const char* first, std::size_t count) {
+  return static_cast<const char*>(std::memchr(first, '\n', count));
+}
+
+}  // namespace
+
+FastaReader::FastaReader(ByteSource& source) : block_(source) {}
+
+bool FastaReader::AtHeader() {
+  if (!at_line_start_ || *block_.next() != '>') return false;
+  in_residues_ = false;
   return true;
 }
 
 std::size_t FastaReader::AppendResidues(std::vector<NucleotideCode>& codes,
                                         std::size_t limit) {
   std::size_t appended = 0;
-  while (in_residues_ && appended < limit && Fill()) {
-    if (at_line_start_ && buffer_[position_] == '>') {
-      in_residues_ = false;
-      break;
-    }
+  while (in_residues_ && appended < limit && block_.Fill() && !AtHeader()) {
     // The residue text runs to the end of the line, or of the block, or of the limit:
     // every character converts to at most one code.
-    const char* first = buffer_.get() + position_;
-    const std::size_t available = std::min(end_ - position_, limit - appended);
-    const char* line_end = static_cast<const char*>(std::memchr(first, '\n', available));
+    const char* first = block_.next();
+    const std::size_t available = std::min(block_.available(), limit - appended);
+    const char* line_end = FindLineEnd(first, available);
     const std::size_t run = line_end != nullptr ? static_cast<std::size_t>(line_end - first)
                                                 : available;
     const std::size_t old_size = codes.size();
@@ -48,12 +44,8 @@ std::size_t FastaReader::AppendResidues(std::vector<NucleotideCode>& codes,
     }
     codes.resize(old_size + kept);
     appended += kept;
-    position_ += run;
-    at_line_start_ = false;
-    if (line_end != nullptr) {
-      ++position_;
-      at_line_start_ = true;
-    }
+    block_.Advance(line_end != nullptr ? run + 1 : run);
+    at_line_start_ = line_end != nullptr;
   }
   return appended;
 }
@@ -61,35 +53,25 @@ std::size_t FastaReader::AppendResidues(std::vector<NucleotideCode>& codes,
 bool FastaReader::NextHeader(std::string& header) {
   // Whatever is left of the current record (or stands before the first header) is skipped.
   while (in_residues_) {
-    if (!Fill()) return false;
-    if (at_line_start_ && buffer_[position_] == '>') {
-      in_residues_ = false;
-      break;
-    }
-    const char* first = buffer_.get() + position_;
-    const char* line_end =
-        static_cast<const char*>(std::memchr(first, '\n', end_ - position_));
-    if (line_end == nullptr) {
-      position_ = end_;
-      at_line_start_ = false;
-    } else {
-      position_ += static_cast<std::size_t>(line_end - first) + 1;
-      at_line_start_ = true;
-    }
+    if (!block_.Fill()) return false;
+    if (AtHeader()) break;
+    const char* line_end = FindLineEnd(block_.next(), block_.available());
+    at_line_start_ = line_end != nullptr;
+    block_.Advance(line_end != nullptr ? static_cast<std::size_t>(line_end - block_.next()) + 1
+                                       : block_.available());
   }
   // The header line, which may reach across blocks.
   header.clear();
-  while (Fill()) {
-    const char* first = buffer_.get() + position_;
-    const char* line_end =
-        static_cast<const char*>(std::memchr(first, '\n', end_ - position_));
+  while (block_.Fill()) {
+    const char* first = block_.next();
+    const char* line_end = FindLineEnd(first, block_.available());
     if (line_end == nullptr) {
-      header.append(first, end_ - position_);
-      position_ = end_;
+      header.append(first, block_.available());
+      block_.Advance(block_.available());
       continue;
     }
     header.append(first, static_cast<std::size_t>(line_end - first));
-    position_ += static_cast<std::size_t>(line_end - first) + 1;
+    block_.Advance(static_cast<std::size_t>(line_end - first) + 1);
     break;
   }
   at_line_start_ = true;
@@ -98,14 +80,10 @@ bool FastaReader::NextHeader(std::string& header) {
 }
 
 bool FastaReader::AtRecordEnd() {
-  while (in_residues_ && Fill()) {
-    const char c = buffer_[position_];
-    if (at_line_start_ && c == '>') {
-      in_residues_ = false;
-      break;
-    }
+  while (in_residues_ && block_.Fill() && !AtHeader()) {
+    const char c = *block_.next();
     if (CharToNucleotideCode(c) < kNotNucleotide) return false;
-    ++position_;
+    block_.Advance(1);
     at_line_start_ = c == '\n';
   }
   return true;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,20 +44,13 @@ class FastaReader {
   bool Next(FastaRecord& record);
 
   // True when a read from the source failed; the records before it were delivered.
-  bool failed() const { return failed_; }
+  bool failed() const { return block_.failed(); }
 
  private:
-  // Makes sure unread bytes are in the buffer; false at the end of the input.
-  bool Fill();
+  // True when the next byte starts a header line; the record's residues end there.
+  bool AtHeader();
 
-  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
-
-  ByteSource& source_;
-  std::unique_ptr<char[]> buffer_;
-  std::size_t position_ = 0;
-  std::size_t end_ = 0;
-  bool at_end_ = false;
-  bool failed_ = false;
+  BlockBuffer block_;
   bool at_line_start_ = true;
   // True while the bytes ahead are residue text (or text before the first header).
   bool in_residues_ = true;
