@@ -58,3 +58,9 @@ bench: build
 
 clean:
 	rm -rf build
+
+# The Debian package in build/package, checked by unpacking it and running the example job
+# with the unpacked programs.
+.PHONY: package
+package:
+	JOBS=$(JOBS) .ci/package
