@@ -143,6 +143,17 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
                                   std::to_string(outcome.record) + "; nothing was written");
     return 1;
   }
+  if (sequences.failed()) {
+    // A read that failed (or compressed data that is damaged) would leave the table short
+    // of records: no table rather than a wrong one.
+    const std::string problem = counted_source.Problem();
+    if (problem.empty()) {
+      PrintReadFailed(nameSeqSet);
+    } else {
+      PrintBadInput(nameSeqSet, problem);
+    }
+    return 1;
+  }
   if (outcome.status != PresenceOutcome::Status::kDone || !table.Commit()) {
     PrintWriteFailed(nameFileOut);
     return 1;
