@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/background_writer.h"
 #include "common/number_text.h"
 
 namespace {
@@ -383,6 +384,15 @@ bool WriteTexts(const Batch& batch, std::ostream& out) {
   return static_cast<bool>(out);
 }
 
+// Hands the batch's texts to the writer thread; they come back empty, with the storage of
+// earlier ones to fill again.
+bool WriteTexts(Batch& batch, BackgroundWriter& writer) {
+  for (std::string& text : batch.texts) {
+    if (!writer.Write(text)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void AppendPresenceRow(std::string& text, const std::string& header,
@@ -432,6 +442,8 @@ PresenceOutcome WriteRowsOnThreads(BatchFiller& filler, const PresenceSettings& 
   WorkerPool pool(settings.threads - 1);
   BatchCounter counter(settings, &pool);
   BatchQueue queue(3);
+  // The rows go out from a thread of their own while the next batch is counted.
+  BackgroundWriter writer(out);
   std::exception_ptr reader_error;
   std::thread reader_thread([&] {
     try {
@@ -450,7 +462,7 @@ PresenceOutcome WriteRowsOnThreads(BatchFiller& filler, const PresenceSettings& 
     if (status == Status::kDone && counting_error == nullptr) {
       try {
         counter.Process(*batch);
-        if (!WriteTexts(*batch, out)) status = Status::kWriteFailed;
+        if (!WriteTexts(*batch, writer)) status = Status::kWriteFailed;
       } catch (...) {
         counting_error = std::current_exception();
       }
@@ -459,6 +471,7 @@ PresenceOutcome WriteRowsOnThreads(BatchFiller& filler, const PresenceSettings& 
     queue.GiveFree(std::move(batch));
   }
   reader_thread.join();
+  if (!writer.Finish() && status == Status::kDone) status = Status::kWriteFailed;
   for (const std::exception_ptr& error : {reader_error, counting_error}) {
     if (error == nullptr) continue;
     if (!IsOutOfMemory(error)) std::rethrow_exception(error);
