@@ -22,8 +22,8 @@ bool StartsWith(std::string_view head, std::string_view magic) {
 
 // "BZh" and a block size digit could start a line of text, so the magic of the first block
 // (or of the end of an empty stream) must follow.
-bool IsBzip2(std::string_view head) {
-  return head.size() == 10 && StartsWith(head, "BZh") && head[3] >= '1' && head[3] <= '9' &&
+bool Bzip2BlockFollows(std::string_view head) {
+  return head.size() == kPeekSize && head[3] >= '1' && head[3] <= '9' &&
          (head.substr(4) == "\x31\x41\x59\x26\x53\x59"sv ||
           head.substr(4) == "\x17\x72\x45\x38\x50\x90"sv);
 }
@@ -31,22 +31,21 @@ bool IsBzip2(std::string_view head) {
 struct UnreadFormat {
   std::string_view name;
   std::string_view command;  // the command that decompresses it
-  bool (*matches)(std::string_view head);
+  std::string_view magic;    // its first bytes
+  bool bzip2_block_follows = false;
 };
 
 constexpr std::array<UnreadFormat, 5> kUnreadFormats{{
-    {"xz", "xz -d",
-     [](std::string_view head) {
-       return StartsWith(head,
-                         "\xFD"
-                         "7zXZ\0"sv);
-     }},
-    {"bzip2", "bzip2 -d", IsBzip2},
-    {"zstd", "zstd -d",
-     [](std::string_view head) { return StartsWith(head, "\x28\xB5\x2F\xFD"sv); }},
-    {"lz4", "lz4 -d", [](std::string_view head) { return StartsWith(head, "\x04\x22\x4D\x18"sv); }},
-    {"zip", "unzip", [](std::string_view head) { return StartsWith(head, "PK\x03\x04"sv); }},
+    {"xz", "xz -d", "\xFD\x37\x7A\x58\x5A\x00"sv},
+    {"bzip2", "bzip2 -d", "BZh"sv, true},
+    {"zstd", "zstd -d", "\x28\xB5\x2F\xFD"sv},
+    {"lz4", "lz4 -d", "\x04\x22\x4D\x18"sv},
+    {"zip", "unzip", "PK\x03\x04"sv},
 }};
+
+bool Matches(const UnreadFormat& format, std::string_view head) {
+  return StartsWith(head, format.magic) && (!format.bzip2_block_follows || Bzip2BlockFollows(head));
+}
 
 constexpr std::string_view kGzipMagic = "\x1F\x8B"sv;
 
@@ -225,7 +224,7 @@ std::unique_ptr<ByteSource> DecodeInputSource(std::unique_ptr<ByteSource> raw,
   }
   head.resize(filled);
   for (const UnreadFormat& format : kUnreadFormats) {
-    if (format.matches(head)) {
+    if (Matches(format, head)) {
       problem = "is compressed with " + std::string(format.name) +
                 ", which is not read; decompress it first (" + std::string(format.command) + ")";
       return nullptr;

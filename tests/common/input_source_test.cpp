@@ -188,8 +188,23 @@ TEST(OpenInputSource, ReadsFilesAndAPipeOnStandardInput) {
   EXPECT_EQ(OpenInputSource(folder.path().string(), problem), nullptr);
   EXPECT_EQ(problem, "");
 
+  // Each command that is installed compresses the file; its output must be recognised.
+  const auto compress = [&](const std::string& command, const std::string& name) {
+    return std::system(
+               (command + " < " + folder.File("a.fa") + " > " + folder.File(name) + " 2>/dev/null")
+                   .c_str()) == 0;
+  };
+  for (const auto& [command, format] : {std::pair{"xz -c", "xz"},
+                                        {"bzip2 -c", "bzip2"},
+                                        {"zstd -c", "zstd"},
+                                        {"lz4 -c", "lz4"},
+                                        {"zip -q -", "zip"}}) {
+    if (!compress(command, format)) continue;
+    EXPECT_EQ(OpenInputSource(folder.File(format), problem), nullptr);
+    EXPECT_TRUE(problem.starts_with("is compressed with " + std::string(format) + ",")) << problem;
+  }
   std::string compressed = Gzip(text);
-  if (std::system(("gzip -c " + folder.File("a.fa") + " > " + folder.File("a.gz")).c_str()) == 0) {
+  if (compress("gzip -c", "a.gz")) {
     compressed = test_support::ReadFile(folder.File("a.gz"));
     auto source = OpenInputSource(folder.File("a.gz"), problem);
     ASSERT_NE(source, nullptr);
