@@ -95,6 +95,9 @@ std::string DescribeInflateError(int result) {
 
 // Decompresses gzip data as it is read, member after member, straight into the caller's
 // buffer. Memory stays fixed: one input block and the inflater's state with its window.
+// Each header is read on its own, with a header record that asks for none of its fields:
+// the inflater's own header reading leaves part of its record unset when the header has an
+// extra field, as block-compressing tools write in every member.
 class GzipSource : public ByteSource {
  public:
   explicit GzipSource(std::unique_ptr<ByteSource> compressed)
@@ -108,6 +111,8 @@ class GzipSource : public ByteSource {
   std::string Problem() const override { return problem_; }
 
  private:
+  enum class Phase { kBetweenMembers, kHeader, kBody };
+
   std::ptrdiff_t Fail(std::string problem) {
     failed_ = true;
     problem_ = std::move(problem);
@@ -122,7 +127,8 @@ class GzipSource : public ByteSource {
   std::unique_ptr<ByteSource> compressed_;
   std::unique_ptr<std::uint8_t[]> input_;
   std::unique_ptr<inflate_state> inflater_;
-  bool in_member_ = false;
+  isal_gzip_header header_{};
+  Phase phase_ = Phase::kBetweenMembers;
   bool input_ended_ = false;
   bool finished_ = false;
   bool failed_ = false;
@@ -137,12 +143,12 @@ void GzipSource::StartMember() {
   std::uint8_t* const next_out = state.next_out;
   const std::uint32_t avail_out = state.avail_out;
   isal_inflate_reset(&state);
-  state.crc_flag = ISAL_GZIP;
   state.next_in = next_in;
   state.avail_in = avail_in;
   state.next_out = next_out;
   state.avail_out = avail_out;
-  in_member_ = true;
+  isal_gzip_header_init(&header_);
+  phase_ = Phase::kHeader;
 }
 
 std::ptrdiff_t GzipSource::Read(char* buffer, std::size_t capacity) {
@@ -164,7 +170,7 @@ std::ptrdiff_t GzipSource::Read(char* buffer, std::size_t capacity) {
       state.next_in = input_.get();
       state.avail_in = static_cast<std::uint32_t>(got);
     }
-    if (!in_member_) {
+    if (phase_ == Phase::kBetweenMembers) {
       // Zero bytes between and after members are padding, as block devices and tape
       // archives leave it; anything else must start another member.
       while (state.avail_in > 0 && *state.next_in == 0) {
@@ -183,13 +189,24 @@ std::ptrdiff_t GzipSource::Read(char* buffer, std::size_t capacity) {
     }
     const std::uint32_t in_before = state.avail_in;
     const std::uint32_t out_before = state.avail_out;
-    const int result = isal_inflate(&state);
-    if (result < 0) return Fail(DescribeInflateError(result));
-    if (state.block_state == ISAL_BLOCK_FINISH) {
-      in_member_ = false;
-      continue;
+    if (phase_ == Phase::kHeader) {
+      const int result = isal_read_gzip_header(&state, &header_);
+      if (result == ISAL_DECOMP_OK) {
+        // The deflate data follows; the trailer's CRC and length are checked at its end.
+        state.crc_flag = ISAL_GZIP_NO_HDR_VER;
+        phase_ = Phase::kBody;
+        continue;
+      }
+      if (result != ISAL_END_INPUT) return Fail(DescribeInflateError(result));
+    } else {
+      const int result = isal_inflate(&state);
+      if (result < 0) return Fail(DescribeInflateError(result));
+      if (state.block_state == ISAL_BLOCK_FINISH) {
+        phase_ = Phase::kBetweenMembers;
+        continue;
+      }
+      if (state.avail_out == 0) return out_size;
     }
-    if (state.avail_out == 0) return out_size;
     if (input_ended_ && state.avail_in == in_before && state.avail_out == out_before) {
       return Fail("truncated compressed data: the file ends inside a gzip member");
     }
