@@ -215,11 +215,16 @@ std::ptrdiff_t GzipSource::Read(char* buffer, std::size_t capacity) {
 
 }  // namespace
 
+bool IsStandardInput(const std::string& file_name) { return file_name == "-"; }
+
+std::unique_ptr<ByteSource> OpenRawInput(const std::string& file_name) {
+  if (IsStandardInput(file_name)) return std::make_unique<FileDescriptorSource>(0, false);
+  return OpenFileSource(file_name);
+}
+
 std::unique_ptr<ByteSource> OpenInputSource(const std::string& file_name, std::string& problem) {
   problem.clear();
-  std::unique_ptr<ByteSource> raw = file_name == "-"
-                                        ? std::make_unique<FileDescriptorSource>(0, false)
-                                        : OpenFileSource(file_name);
+  std::unique_ptr<ByteSource> raw = OpenRawInput(file_name);
   if (raw == nullptr) return nullptr;
   return DecodeInputSource(std::move(raw), problem);
 }

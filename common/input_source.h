@@ -9,6 +9,13 @@
 
 #include "common/byte_source.h"
 
+// True for the name "-", which stands for standard input: never a file, never the output.
+bool IsStandardInput(const std::string& file_name);
+
+// The bytes of an input as they are stored: standard input for "-", else the file (null
+// when it cannot be opened or is a folder).
+std::unique_ptr<ByteSource> OpenRawInput(const std::string& file_name);
+
 // Opens an input for reading: "-" is standard input (left open at the end), any other name
 // a file. Its first bytes decide how it is read, never its name: gzip data is decompressed
 // as it is read (one member or several concatenated, zero bytes between or after members

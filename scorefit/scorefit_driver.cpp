@@ -12,6 +12,7 @@
 #include "common/background_writer.h"
 #include "common/diagnostics.h"
 #include "common/files.h"
+#include "common/input_source.h"
 #include "common/line_reader.h"
 #include "common/number_text.h"
 #include "common/output_file.h"
@@ -69,12 +70,17 @@ struct Refusal {
 std::optional<Refusal> OverwriteRefusal(const std::string& coefficient_name,
                                         const std::string& presence_name,
                                         const std::string& output_name) {
+  if (IsStandardInput(coefficient_name) && IsStandardInput(presence_name)) {
+    return Refusal{presence_name, "standard input can be only one of the two tables"};
+  }
   for (const std::string* input_name : {&coefficient_name, &presence_name}) {
+    if (IsStandardInput(*input_name)) continue;
     if (auto problem = OverwritesInput(output_name, *input_name)) {
       return Refusal{output_name, *problem};
     }
   }
   for (const std::string* input_name : {&coefficient_name, &presence_name}) {
+    if (IsStandardInput(*input_name)) continue;
     if (SameExistingFile(kCoefficientDumpName, *input_name)) {
       return Refusal{*input_name, std::string("this input is the coefficient dump ") +
                                       kCoefficientDumpName +
@@ -248,10 +254,15 @@ std::optional<LineError> ReadCoefficientTable(std::istream& in, std::vector<doub
 
 PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<double>& b,
                                        std::ostream& out) {
+  StreamSource source(in);
+  return WritePredictionTable(source, b, out);
+}
+
+PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>& b,
+                                       std::ostream& out) {
   using Status = PredictionOutcome::Status;
   if (b.empty()) return {Status::kNoIntercept};
-  StreamSource source(in);
-  LineReader lines(source);
+  LineReader lines(in);
   // The blocks are written by a thread of their own while the next ones are made.
   BackgroundWriter writer(out);
   bool header_written = false;
@@ -295,6 +306,74 @@ std::string TooManyFieldsText(std::size_t field_count, std::size_t coefficient_c
          std::to_string(coefficient_count + 1);
 }
 
+namespace {
+
+// Opens a table ("-" standard input, gzip data decompressed); null after its message when
+// it cannot be opened or is compressed in a format that is not read.
+std::unique_ptr<ByteSource> OpenTable(const std::string& file_name) {
+  std::string problem;
+  std::unique_ptr<ByteSource> source = OpenInputSource(file_name, problem);
+  if (source == nullptr) {
+    if (problem.empty()) {
+      PrintOpenFailure(file_name);
+    } else {
+      PrintBadInput(file_name, problem);
+    }
+  }
+  return source;
+}
+
+// Reads the coefficient table into `b`; false after its message when it cannot be opened
+// or read.
+bool LoadCoefficients(const std::string& file_name, std::vector<double>& b) {
+  const std::unique_ptr<ByteSource> source = OpenTable(file_name);
+  if (source == nullptr) return false;
+  SourceStream in(*source);
+  try {
+    if (auto error = ReadCoefficientTable(in, b)) {
+      // Damaged compressed data says what was wrong with it.
+      if (in.failed() && !in.problem().empty()) error = LineError{0, in.problem()};
+      PrintBadInput(file_name, *error);
+      return false;
+    }
+  } catch (const std::bad_alloc&) {
+    PrintBadInput(file_name, "out of memory while reading it; nothing was written");
+    return false;
+  }
+  return true;
+}
+
+// Reports how a prediction pass that did not finish ended.
+void ReportPredictionFailure(const PredictionOutcome& outcome, const ByteSource& presence,
+                             const std::string& presence_name, const std::string& output_name,
+                             std::size_t coefficient_count) {
+  using Status = PredictionOutcome::Status;
+  switch (outcome.status) {
+    case Status::kBadRow:
+      PrintBadInput(presence_name, outcome.line_number,
+                    TooManyFieldsText(outcome.field_count, coefficient_count));
+      return;
+    case Status::kReadFailed:
+      if (presence.Problem().empty()) {
+        PrintReadFailed(presence_name);
+      } else {
+        PrintBadInput(presence_name, presence.Problem());
+      }
+      return;
+    case Status::kOutOfMemory:
+      PrintBadInput(presence_name, outcome.line_number,
+                    "out of memory while reading this line; nothing was written");
+      return;
+    case Status::kNoIntercept:
+    case Status::kWriteFailed:
+    case Status::kDone:
+      PrintWriteFailed(output_name);
+      return;
+  }
+}
+
+}  // namespace
+
 int RunScorefit(const std::vector<std::string>& args) {
   if (args.empty() || (args.size() == 1 && (args[0] == "--help" || args[0] == "-h"))) {
     WriteUsage(std::cout);
@@ -318,55 +397,23 @@ int RunScorefit(const std::vector<std::string>& args) {
   }
 
   std::cout << "Coeffs fload" << std::endl;
-  std::ifstream in;
-  if (!OpenForReading(in, coefficient_name)) {
-    PrintOpenFailure(coefficient_name);
-    return 1;
-  }
   std::vector<double> b;
-  try {
-    if (const auto error = ReadCoefficientTable(in, b)) {
-      PrintBadInput(coefficient_name, *error);
-      return 1;
-    }
-  } catch (const std::bad_alloc&) {
-    PrintBadInput(coefficient_name, "out of memory while reading it; nothing was written");
-    return 1;
-  }
-  in.close();
+  if (!LoadCoefficients(coefficient_name, b)) return 1;
 
   WriteDoubleVector(b, kCoefficientDumpName);
 
   std::cout << "Sitecount fload and calc" << std::endl;
-  if (!OpenForReading(in, presence_name)) {
-    PrintOpenFailure(presence_name);
-    return 1;
-  }
+  const std::unique_ptr<ByteSource> presence = OpenTable(presence_name);
+  if (presence == nullptr) return 1;
   OutputFile output;
   if (!output.Open(output_name)) {
     PrintOpenFailure(output_name);
     return 1;
   }
-  const PredictionOutcome outcome = WritePredictionTable(in, b, output.stream());
-  using Status = PredictionOutcome::Status;
-  switch (outcome.status) {
-    case Status::kBadRow:
-      PrintBadInput(presence_name, outcome.line_number,
-                    TooManyFieldsText(outcome.field_count, b.size()));
-      return 1;
-    case Status::kReadFailed:
-      PrintReadFailed(presence_name);
-      return 1;
-    case Status::kOutOfMemory:
-      PrintBadInput(presence_name, outcome.line_number,
-                    "out of memory while reading this line; nothing was written");
-      return 1;
-    case Status::kNoIntercept:
-    case Status::kWriteFailed:
-      PrintWriteFailed(output_name);
-      return 1;
-    case Status::kDone:
-      break;
+  const PredictionOutcome outcome = WritePredictionTable(*presence, b, output.stream());
+  if (outcome.status != PredictionOutcome::Status::kDone) {
+    ReportPredictionFailure(outcome, *presence, presence_name, output_name, b.size());
+    return 1;
   }
   if (!output.Commit()) {
     PrintWriteFailed(output_name);

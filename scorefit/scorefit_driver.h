@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_source.h"
 #include "common/line_error.h"
 
 // The file in the working directory to which every run writes the coefficients it read.
@@ -47,6 +48,9 @@ struct PredictionOutcome {
 // from the third on times b[field - 1]. A field that holds no number makes that row's
 // prediction "nan". A row can use at most b.size() + 1 fields.
 PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<double>& b,
+                                       std::ostream& out);
+// The same over a byte source, read in large blocks.
+PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>& b,
                                        std::ostream& out);
 
 // The message for a data row of `field_count` fields under `coefficient_count`

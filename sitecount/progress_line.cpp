@@ -23,7 +23,7 @@ std::string Grouped(std::uint64_t value) {
 }  // namespace
 
 std::ptrdiff_t CountingSource::Read(char* buffer, std::size_t capacity) {
-  const std::ptrdiff_t got = inner_.Read(buffer, capacity);
+  const std::ptrdiff_t got = inner_->Read(buffer, capacity);
   if (got > 0) bytes_.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
   return got;
 }

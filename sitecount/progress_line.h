@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -10,16 +11,16 @@
 #include "sitecount/presence_rows.h"
 
 // Counts the bytes that pass through another source, for a progress display on another
-// thread.
+// thread: under a decompressing source, the stored bytes, to set against the file's size.
 class CountingSource : public ByteSource {
  public:
-  explicit CountingSource(ByteSource& inner) : inner_(inner) {}
+  explicit CountingSource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)) {}
   std::ptrdiff_t Read(char* buffer, std::size_t capacity) override;
-  std::string Problem() const override { return inner_.Problem(); }
+  std::string Problem() const override { return inner_->Problem(); }
   std::uint64_t bytes() const { return bytes_.load(std::memory_order_relaxed); }
 
  private:
-  ByteSource& inner_;
+  std::unique_ptr<ByteSource> inner_;
   std::atomic<std::uint64_t> bytes_{0};
 };
 

@@ -15,6 +15,7 @@
 #include "common/byte_source.h"
 #include "common/diagnostics.h"
 #include "common/files.h"
+#include "common/input_source.h"
 #include "common/output_file.h"
 #include "motifs/motif_set.h"
 #include "sequences/fasta_reader.h"
@@ -77,7 +78,7 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
   // is refused before anything is opened.
   if (IsSpecialFile(nameFileOut)) {
     for (const std::string* input_name : {&nameSeqSet, &nameMots}) {
-      if (SameExistingFile(nameFileOut, *input_name)) {
+      if (!IsStandardInput(*input_name) && SameExistingFile(nameFileOut, *input_name)) {
         PrintBadInput(nameFileOut, *OverwritesInput(nameFileOut, *input_name));
         return 1;
       }
@@ -85,13 +86,23 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
   }
 
   std::cout << "SeqSet fload" << std::endl;
-  const std::unique_ptr<ByteSource> sequence_source = OpenFileSource(nameSeqSet);
-  if (sequence_source == nullptr) {
+  // "-" is standard input; gzip data is decompressed as it is read, recognised by its
+  // first bytes. The stored bytes are counted for the progress line.
+  std::unique_ptr<ByteSource> stored = OpenRawInput(nameSeqSet);
+  if (stored == nullptr) {
     PrintCannotOpen(nameSeqSet);
     return 1;
   }
-  CountingSource counted_source(*sequence_source);
-  FastaReader sequences(counted_source);
+  auto counting = std::make_unique<CountingSource>(std::move(stored));
+  const CountingSource& stored_bytes = *counting;
+  std::string problem;
+  const std::unique_ptr<ByteSource> sequence_source =
+      DecodeInputSource(std::move(counting), problem);
+  if (sequence_source == nullptr) {
+    PrintBadInput(nameSeqSet, problem);
+    return 1;
+  }
+  FastaReader sequences(*sequence_source);
 
   std::cout << "MotifSet fload" << std::endl;
   reading = &nameMots;
@@ -99,8 +110,9 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
   if (!LoadMotifs(nameMots, MotSet)) return 1;
 
   for (const std::string* input_name : {&nameSeqSet, &nameMots}) {
-    if (const auto problem = OverwritesInput(nameFileOut, *input_name)) {
-      PrintBadInput(nameFileOut, *problem);
+    if (IsStandardInput(*input_name)) continue;
+    if (const auto refusal = OverwritesInput(nameFileOut, *input_name)) {
+      PrintBadInput(nameFileOut, *refusal);
       return 1;
     }
   }
@@ -135,7 +147,7 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
   settings.progress = &progress;
   PresenceOutcome outcome;
   {
-    const ProgressLine progress_line(progress, counted_source, RegularFileSize(nameSeqSet));
+    const ProgressLine progress_line(progress, stored_bytes, RegularFileSize(nameSeqSet));
     outcome = WritePresenceRows(sequences, settings, fout);
   }
   if (outcome.status == PresenceOutcome::Status::kOutOfMemory) {
@@ -146,11 +158,11 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
   if (sequences.failed()) {
     // A read that failed (or compressed data that is damaged) would leave the table short
     // of records: no table rather than a wrong one.
-    const std::string problem = counted_source.Problem();
-    if (problem.empty()) {
+    const std::string what = sequence_source->Problem();
+    if (what.empty()) {
       PrintReadFailed(nameSeqSet);
     } else {
-      PrintBadInput(nameSeqSet, problem);
+      PrintBadInput(nameSeqSet, what);
     }
     return 1;
   }
