@@ -204,11 +204,9 @@ PresenceFit FitPresenceTable(ByteSource& source) {
   return table;
 }
 
-void WriteCoefficientTable(const PresenceFit& table, const std::string& presence_name,
-                           std::ostream& out) {
+void WriteCoefficientTable(const PresenceFit& table, std::ostream& out) {
   const LinearFit& fit = table.fit;
   std::string text = "Least-squares fit of Ln(Peak score) on motif counts\n";
-  text += "Presence table\t" + Printable(presence_name) + "\n";
   AppendTitle(text, "Rows used", fit.rows);
   AppendTitle(text, "Rows left out without a score", table.rows_without_score);
   AppendTitle(text, "Rows left out with a motif cell missing or not a number",
@@ -312,7 +310,7 @@ int RunMotiffit(const std::vector<std::string>& args) {
     PrintCannotOpen(coefficient_name);
     return 1;
   }
-  WriteCoefficientTable(*table, presence_name, output.stream());
+  WriteCoefficientTable(*table, output.stream());
   if (!output.Commit()) {
     PrintWriteFailed(coefficient_name);
     return 1;

@@ -48,9 +48,8 @@ struct PresenceFit {
 // it. Other rows are left out and counted.
 PresenceFit FitPresenceTable(ByteSource& source);
 
-// Writes the coefficient table of a completed fit of the file `presence_name`: title lines
+// Writes the coefficient table of a completed fit: title lines
 // with the figures of the fit, an empty line, a line of column names, the "Intercept" line,
 // then one line per motif column whose fourth field is the coefficient, written with as
 // many digits as bring the same double back.
-void WriteCoefficientTable(const PresenceFit& table, const std::string& presence_name,
-                           std::ostream& out);
+void WriteCoefficientTable(const PresenceFit& table, std::ostream& out);
