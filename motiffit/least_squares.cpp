@@ -40,19 +40,17 @@ double TwoSidedP(double t, std::size_t degrees_of_freedom) {
 LeastSquares::LeastSquares(std::size_t column_count)
     : column_count_(column_count),
       width_(column_count + 2),
-      block_rows_(std::clamp(kBlockBytes / (width_ * sizeof(double)), width_, kMostBlockRows)),
+      block_rows_(
+          std::max(width_, std::min(kBlockBytes / (width_ * sizeof(double)), kMostBlockRows))),
       leading_(width_ + block_rows_),
-      work_(new double[leading_ * width_]) {
-  // The factor starts as zero rows; the block rows below it are written before they are read.
-  MatrixMap(work_.get(), static_cast<Eigen::Index>(leading_), static_cast<Eigen::Index>(width_))
-      .topRows(static_cast<Eigen::Index>(width_))
-      .setZero();
-}
+      // Not initialised: rows are written before they are read, and pages never written
+      // (most of them when the table has fewer rows than columns) cost no memory.
+      work_(new double[leading_ * width_]) {}
 
 LeastSquares::~LeastSquares() = default;
 
 void LeastSquares::AddRow(const double* values, double response) {
-  double* row = work_.get() + width_ + filled_;
+  double* row = work_.get() + factor_rows_ + filled_;
   row[0] = 1;
   for (std::size_t column = 0; column < column_count_; ++column) {
     row[(column + 1) * leading_] = values[column];
@@ -63,15 +61,20 @@ void LeastSquares::AddRow(const double* values, double response) {
 }
 
 // Replaces the factor R and the block B below it by the triangular factor of [R; B]: both
-// have the same Gram matrix, so the factor of every row so far is kept in `width_` rows.
+// have the same Gram matrix, so the factor of every row so far is kept in at most `width_`
+// rows.
 void LeastSquares::FoldBlock() {
   if (filled_ == 0) return;
   MatrixMap work(work_.get(), static_cast<Eigen::Index>(leading_),
                  static_cast<Eigen::Index>(width_));
-  Eigen::Ref<Matrix> active = work.topRows(static_cast<Eigen::Index>(width_ + filled_));
+  const auto active_rows = static_cast<Eigen::Index>(factor_rows_ + filled_);
+  Eigen::Ref<Matrix> active = work.topRows(active_rows);
   const Eigen::HouseholderQR<Eigen::Ref<Matrix>> decomposition(active);
   // The Householder vectors are left below the diagonal; the factor is the upper triangle.
-  work.topRows(static_cast<Eigen::Index>(width_)).triangularView<Eigen::StrictlyLower>().setZero();
+  factor_rows_ = std::min(width_, factor_rows_ + filled_);
+  work.topRows(static_cast<Eigen::Index>(factor_rows_))
+      .triangularView<Eigen::StrictlyLower>()
+      .setZero();
   filled_ = 0;
 }
 
@@ -82,21 +85,26 @@ LinearFit LeastSquares::Fit() {
   const auto columns = static_cast<Eigen::Index>(column_count_);
   MatrixMap work(work_.get(), static_cast<Eigen::Index>(leading_),
                  static_cast<Eigen::Index>(width_));
+  if (factor_rows_ == 0) {
+    fit.rank = 1;
+    return fit;
+  }
   // The factor of [1 x y]: row 0 holds the intercept's part; below it, the columns x and
   // the response as they are about their means (the block `centred`, whose Gram matrix is
   // that of the centred data), the response's part in the last column.
-  const auto factor = work.topRows(static_cast<Eigen::Index>(width_));
-  const Matrix centred = factor.block(1, 1, columns + 1, columns);
-  const Vector response = factor.block(1, columns + 1, columns + 1, 1);
+  const auto factor = work.topRows(static_cast<Eigen::Index>(factor_rows_));
+  const auto lower_rows = static_cast<Eigen::Index>(factor_rows_ - 1);
+  const Matrix centred = factor.block(1, 1, lower_rows, columns);
+  const Vector response = factor.block(1, columns + 1, lower_rows, 1);
 
   // Column pivoting takes the columns by the size of what is left of them after the ones
   // taken before; a column with nearly nothing left is a linear combination of those, or
   // all zero, or constant (which centring made zero), and gets no estimate. "Nearly
   // nothing" is the rounding that a factor of this many rows carries: exact collinearity
   // leaves some hundred units of roundoff of the largest column, a real column far more.
-  Eigen::ColPivHouseholderQR<Matrix> pivoted(columns + 1, columns);
+  Eigen::ColPivHouseholderQR<Matrix> pivoted(lower_rows, columns);
   Eigen::Index rank = 0;
-  if (columns > 0 && rows_ > 0) {
+  if (columns > 0 && lower_rows > 0) {
     pivoted.setThreshold(std::numeric_limits<double>::epsilon() *
                          static_cast<double>(std::max(rows_, column_count_ + 1)));
     pivoted.compute(centred);
@@ -132,7 +140,7 @@ LinearFit LeastSquares::Fit() {
       fit.estimated[static_cast<std::size_t>(column) + 1] = true;
     }
   }
-  fit.residual_sum_of_squares = rotated.tail(columns + 1 - rank).squaredNorm();
+  fit.residual_sum_of_squares = rotated.tail(lower_rows - rank).squaredNorm();
   fit.total_sum_of_squares = response.squaredNorm();
 
   // Intercept: what row 0 of the factor leaves once the slopes are known (the mean of the

@@ -55,10 +55,11 @@ class LeastSquares {
   void FoldBlock();
 
   std::size_t column_count_;
-  std::size_t width_;       // columns of the factor: intercept, the columns, the response
-  std::size_t block_rows_;  // rows gathered before a fold
-  std::size_t leading_;     // rows of the work matrix: the factor, then one block
-  std::size_t filled_ = 0;  // rows of the current block
+  std::size_t width_;            // columns of the factor: intercept, the columns, the response
+  std::size_t block_rows_;       // rows gathered before a fold
+  std::size_t leading_;          // rows of the work matrix: the factor, then one block
+  std::size_t factor_rows_ = 0;  // rows of the factor so far, at most `width_`
+  std::size_t filled_ = 0;       // rows of the current block, right below the factor
   std::size_t rows_ = 0;
   std::unique_ptr<double[]> work_;  // column-major, `leading_` x `width_`
 };

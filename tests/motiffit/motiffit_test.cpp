@@ -139,6 +139,20 @@ TEST(FitPresenceTable, ColumnsWithoutAnEstimateGetZeroAndLeaveTheFitAsWithoutThe
   ExpectClose(clean.fit.coefficients[1], a, "a");
   ExpectClose(clean.fit.coefficients[2], b, "b");
   EXPECT_EQ(clean.fit.degrees_of_freedom, fit.degrees_of_freedom);
+
+  // Fewer rows than columns: the all-zero ones leave a degree of freedom.
+  const PresenceFit wide = FitText(
+      "Peak score\tLn(Peak score)\ta\tz1\tb\tz2\tz3\n2\t0.7\t1\t0\t0\t0\t0\n"
+      "3\t1.1\t0\t0\t2\t0\t0\n4\t1.4\t2\t0\t1\t0\t0\n5\t1.6\t1\t0\t1\t0\t0\n");
+  const PresenceFit narrow = FitText(
+      "Peak score\tLn(Peak score)\ta\tb\n2\t0.7\t1\t0\n3\t1.1\t0\t2\n4\t1.4\t2\t1\n"
+      "5\t1.6\t1\t1\n");
+  ASSERT_EQ(wide.status, PresenceFit::Status::kDone);
+  ASSERT_EQ(narrow.status, PresenceFit::Status::kDone);
+  EXPECT_EQ(wide.fit.degrees_of_freedom, 1u);
+  ExpectClose(narrow.fit.coefficients[1], wide.fit.coefficients[1], "a");
+  ExpectClose(narrow.fit.coefficients[2], wide.fit.coefficients[3], "b");
+  ExpectClose(narrow.fit.p_values[2], wide.fit.p_values[3], "p of b");
 }
 
 TEST(FitPresenceTable, RowsWithoutAScoreOrANumberInEveryCellAreLeftOutAndCounted) {
