@@ -100,8 +100,9 @@ LinearFit LeastSquares::Fit() {
   // Column pivoting takes the columns by the size of what is left of them after the ones
   // taken before; a column with nearly nothing left is a linear combination of those, or
   // all zero, or constant (which centring made zero), and gets no estimate. "Nearly
-  // nothing" is the rounding that a factor of this many rows carries: exact collinearity
-  // leaves some hundred units of roundoff of the largest column, a real column far more.
+  // nothing" is less than the number of rows times the rounding unit of the largest
+  // column: the rounding of the folds leaves an exactly collinear column a few hundred
+  // rounding units, a real column of counts far more.
   Eigen::ColPivHouseholderQR<Matrix> pivoted(lower_rows, columns);
   Eigen::Index rank = 0;
   if (columns > 0 && lower_rows > 0) {

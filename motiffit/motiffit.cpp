@@ -111,6 +111,7 @@ std::string ProblemText(const PresenceFit& table) {
   using Status = PresenceFit::Status;
   switch (table.status) {
     case Status::kDone:
+    case Status::kReadFailed:  // reported by its own message
       return {};
     case Status::kNoHeader:
       return "holds no header line and no rows to fit";
@@ -120,8 +121,6 @@ std::string ProblemText(const PresenceFit& table) {
     case Status::kRowTooWide:
       return "data row has " + std::to_string(table.field_count) +
              " tab-separated fields, but the header has " + std::to_string(table.labels.size() + 2);
-    case Status::kReadFailed:
-      return "could not be read to its end";
     case Status::kNoDegreesOfFreedom:
       return "no degrees of freedom left for the fit: " + Plural(table.fit.rows, "usable row") +
              " (of " + std::to_string(table.data_rows) + ") for " +
@@ -295,8 +294,12 @@ int RunMotiffit(const std::vector<std::string>& args) {
     PrintBadInput(presence_name, "out of memory while fitting it; nothing was written");
     return 1;
   }
-  if (table->status == PresenceFit::Status::kReadFailed && !source->Problem().empty()) {
-    PrintBadInput(presence_name, source->Problem());
+  if (table->status == PresenceFit::Status::kReadFailed) {
+    if (source->Problem().empty()) {
+      PrintReadFailed(presence_name);
+    } else {
+      PrintBadInput(presence_name, source->Problem());
+    }
     return 1;
   }
   if (table->status != PresenceFit::Status::kDone) {

@@ -158,7 +158,6 @@ TEST(FitPresenceTable, ColumnsWithoutAnEstimateGetZeroAndLeaveTheFitAsWithoutThe
 TEST(FitPresenceTable, RowsWithoutAScoreOrANumberInEveryCellAreLeftOutAndCounted) {
   const std::string good =
       "12.5\t2.5\t1\t0\n3\t1.1\t0\t2\n7\t1.9\t2\t2\n9\t2.2\t1\t1\n4\t1.4\t0\t1\n";
-  const PresenceFit clean = FitText("Peak score\tLn(Peak score)\tA\tB\n" + good);
   const PresenceFit table =
       FitText("\n\t\nPeak score\tLn(Peak score)\tA\tB\r\n" + good +
               "0\t-inf\t1\t0\n"   // a score of 0
@@ -184,12 +183,6 @@ TEST(FitPresenceTable, RowsWithoutAScoreOrANumberInEveryCellAreLeftOutAndCounted
   for (std::size_t term = 0; term < 3; ++term) {
     ExpectClose(expected.fit.coefficients[term], table.fit.coefficients[term], "coefficient");
   }
-  EXPECT_EQ(clean.fit.rows, 5u);
-
-  const PresenceFit wide = FitText("Peak score\tLn(Peak score)\tA\n5\t1.6\t1\n5\t1.6\t1\t\n");
-  EXPECT_EQ(wide.status, PresenceFit::Status::kRowTooWide);
-  EXPECT_EQ(wide.line_number, 3u);
-  EXPECT_EQ(wide.field_count, 4u);
 }
 
 class RunMotiffitInProcess : public test_support::TempFolderTest {};
@@ -214,6 +207,8 @@ TEST_F(RunMotiffitInProcess, ReportsTablesItCannotFitAndWritesNothing) {
       {"header.tab", header,
        "header.tab: no degrees of freedom left for the fit: 0 usable rows (of 0) for 1 "
        "coefficient that can be estimated, intercept included\n"},
+      {"wide.tab", header + "5\t1.6\t1\t0\n5\t1.6\t1\t0\t\n",
+       "wide.tab:3: data row has 5 tab-separated fields, but the header has 4\n"},
       {"empty.tab", "\n", "empty.tab: holds no header line and no rows to fit\n"},
       {"narrow.tab", "\nscores\n1\n",
        "narrow.tab:2: header has 1 field; a presence table starts "
