@@ -12,20 +12,30 @@ build:
 	cmake --preset release
 	cmake --build --preset release --parallel $(JOBS)
 
-# The example job: count the example motifs in the example peaks, show the first rows,
-# then predict Ln(Peak score) from the counts with the fitted example model.
+# The example job: count the example motifs in the example peaks, fit Ln(Peak score) on
+# the counts, predict it back from the fitted coefficients, and draw observed against
+# predicted.
 run: build
+	@command -v gnuplot >/dev/null || \
+	  { echo "make run: gnuplot not found (apt-get install gnuplot-nox)" >&2; exit 1; }
 	mkdir -p $(EXAMPLE_OUT)
 	$(BUILD)/sitecount/Sitecount examples/peaks.fa examples/motifs.mot \
 	  $(EXAMPLE_OUT)/presence.tab 1
 	@echo "First rows of $(EXAMPLE_OUT)/presence.tab:"
 	@head -n 6 $(EXAMPLE_OUT)/presence.tab
+	$(BUILD)/motiffit/Motiffit $(EXAMPLE_OUT)/presence.tab $(EXAMPLE_OUT)/coefficients.tab
+	@echo "The fit, from $(EXAMPLE_OUT)/coefficients.tab:"
+	@awk 'NF == 0 { exit } NR > 2' $(EXAMPLE_OUT)/coefficients.tab
 # Scorefit runs inside $(EXAMPLE_OUT), so that out_b.tab,
 # which it always writes to the working directory, lands there too.
 	cd $(EXAMPLE_OUT) && $(CURDIR)/$(BUILD)/scorefit/Scorefit \
-	  $(CURDIR)/examples/coefficients.tab presence.tab predicted.tab
+	  coefficients.tab presence.tab predicted.tab
 	@echo "Observed Ln(Peak score) and Predicted, first rows of $(EXAMPLE_OUT)/predicted.tab:"
 	@awk -F'\t' 'NR <= 11 { print $$2 "\t" $$NF }' $(EXAMPLE_OUT)/predicted.tab
+	gnuplot -e "predicted='$(EXAMPLE_OUT)/predicted.tab'" \
+	  -e "coefficients='$(EXAMPLE_OUT)/coefficients.tab'" \
+	  -e "output='$(EXAMPLE_OUT)/fit.png'" workflow/plot_fit.gp
+	@echo "Observed against predicted Ln(Peak score), drawn in $(EXAMPLE_OUT)/fit.png"
 
 test: build
 	ctest --preset release --parallel $(JOBS)
