@@ -4,7 +4,7 @@ EXAMPLE_OUT := build/example
 # As many build and test jobs as the machine has processors; `make JOBS=1 test` for fewer.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test ci-test sanitize-test bench clean
+.PHONY: all build run test ci-test sanitize-test bench clean fuzz
 
 all: build
 
@@ -48,3 +48,9 @@ bench: build
 
 clean:
 	rm -rf build
+
+# The libFuzzer targets, built with clang++ in build/fuzz, 30 seconds each;
+# `make fuzz FUZZ_SECONDS=3600` for a longer run.
+FUZZ_SECONDS ?= 30
+fuzz:
+	tests/fuzz/run.sh $(FUZZ_SECONDS)

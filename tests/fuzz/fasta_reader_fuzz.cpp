@@ -13,23 +13,9 @@
 #include "common/byte_source.h"
 #include "common/nucleotide.h"
 #include "sequences/fasta_reader.h"
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-// A memory source that hands out at most `step` bytes per read, so that lines, headers and
-// line ends reach across reads.
-class ChunkedSource : public ByteSource {
- public:
-  ChunkedSource(std::string_view bytes, std::size_t step) : memory_(bytes), step_(step) {}
-  std::ptrdiff_t Read(char* buffer, std::size_t capacity) override {
-    return memory_.Read(buffer, std::min(capacity, step_));
-  }
-
- private:
-  MemorySource memory_;
-  std::size_t step_;
-};
 
 // The records as the format defines them, one line at a time: a line starting with '>' is
 // a header, kept verbatim without its line feed; the residue symbols of the lines after it

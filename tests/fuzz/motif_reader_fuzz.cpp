@@ -11,7 +11,7 @@
 
 #include "common/nucleotide.h"
 #include "motifs/motif_set.h"
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 

@@ -4,11 +4,12 @@
 # coverage and any crash; exits non-zero when a target crashed or could not run.
 #   tests/fuzz/run.sh          # 30 s per target
 #   tests/fuzz/run.sh 3600     # an hour per target
+#   tests/fuzz/run.sh 0        # each seed once, no fuzzing: a repeatable check
 # Crash inputs land in build/fuzz/artifacts/; replay one with build/fuzz/<target> FILE.
 set -euo pipefail
 
 seconds=${1:-30}
-if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
+if ! [[ $seconds =~ ^[0-9]+$ ]]; then
   echo "usage: tests/fuzz/run.sh [SECONDS]" >&2
   exit 2
 fi
@@ -42,14 +43,22 @@ for source in "$fuzz_dir"/*_fuzz.cpp; do
   # The seeds are copied: whatever the run adds stays out of the committed corpus.
   corpus="$work/$name"
   mkdir -p "$corpus"
-  cp -R "$fuzz_dir/corpus/$name/." "$corpus/"
+  if [[ -d $fuzz_dir/corpus/$name ]]; then cp -R "$fuzz_dir/corpus/$name/." "$corpus/"; fi
+  dict=()
+  if [[ -f $fuzz_dir/$name.dict ]]; then dict=(-dict="$fuzz_dir/$name.dict"); fi
   log="$build/$name.log"
+  # libFuzzer reads a time of 0 as no limit: a run of 0 seconds replays the seeds instead.
+  if [[ $seconds -eq 0 ]]; then
+    limit=(-runs=0)
+  else
+    limit=(-max_total_time="$seconds")
+  fi
   echo "== $name: ${seconds}s"
   set +e
   "$build/$target" "$corpus" \
-    -dict="$fuzz_dir/$name.dict" \
+    "${dict[@]}" \
     -max_len="${max_len[$name]:-4096}" \
-    -max_total_time="$seconds" \
+    "${limit[@]}" \
     -timeout=10 \
     -print_final_stats=1 \
     -artifact_prefix="$artifacts/$name-" \

@@ -1,7 +1,8 @@
 // The coefficient table reader and the prediction pass on arbitrary bytes. The input is
 // cut at its first 0xFF byte (or, without one, half way): the first part is the
 // coefficient table; when it reads, the second part is the presence table. The prediction
-// table is compared with one built field by field through the general number reader.
+// table is compared with one built field by field through the general number reader, and
+// the presence table's lines, read over small reads, with the lines of the input.
 
 #include <algorithm>
 #include <cmath>
@@ -12,16 +13,37 @@
 #include <string_view>
 #include <vector>
 
+#include "common/line_reader.h"
 #include "common/number_text.h"
 #include "scorefit/scorefit_driver.h"
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
-// Number of lines a line reader sees: a final line feed ends the last line and starts none.
-std::size_t LineCount(std::string_view bytes) {
-  const auto line_feeds = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-  return line_feeds + (!bytes.empty() && bytes.back() != '\n' ? 1 : 0);
+// The lines of `bytes`, each without its line feed: a final line feed ends the last line
+// and starts none.
+std::vector<std::string_view> Lines(std::string_view bytes) {
+  std::vector<std::string_view> lines;
+  std::size_t position = 0;
+  while (position < bytes.size()) {
+    const std::size_t line_feed = std::min(bytes.find('\n', position), bytes.size());
+    lines.push_back(bytes.substr(position, line_feed - position));
+    position = line_feed + 1;
+  }
+  return lines;
+}
+
+// The lines through a LineReader over small reads, so that lines reach across its blocks.
+void CheckLineReader(std::string_view bytes, const std::vector<std::string_view>& lines) {
+  ChunkedSource source(bytes, 1 + bytes.size() % 7);
+  LineReader reader(source);
+  std::string_view line;
+  for (const std::string_view expected : lines) {
+    Require(reader.Next(line), "LineReader hands out every line");
+    Require(line == expected, "LineReader's line as in the input");
+  }
+  Require(!reader.Next(line), "LineReader hands out no line after the last");
+  Require(!reader.failed(), "a memory source never fails");
 }
 
 // The maximal runs of characters other than tab.
@@ -53,16 +75,12 @@ struct ModelPrediction {
   std::size_t bad_field_count = 0;
 };
 
-ModelPrediction ModelPredictionTable(std::string_view presence, const std::vector<double>& b) {
+ModelPrediction ModelPredictionTable(const std::vector<std::string_view>& lines,
+                                     const std::vector<double>& b) {
   ModelPrediction model;
   bool header_written = false;
   std::size_t line_number = 0;
-  std::size_t position = 0;
-  while (position < presence.size()) {
-    const std::size_t line_feed = presence.find('\n', position);
-    const std::size_t end = line_feed == std::string_view::npos ? presence.size() : line_feed;
-    const std::string_view line = presence.substr(position, end - position);
-    position = end + 1;
+  for (const std::string_view line : lines) {
     ++line_number;
     const std::vector<std::string_view> fields = TabFields(line);
     if (fields.empty()) continue;
@@ -100,10 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view coefficients = bytes.substr(0, cut);
   const std::string_view presence = bytes.substr(has_marker ? cut + 1 : cut);
 
+  const std::vector<std::string_view> lines = Lines(presence);
+  CheckLineReader(presence, lines);
+
   std::istringstream coefficient_in{std::string(coefficients)};
   std::vector<double> b;
   if (const auto error = ReadCoefficientTable(coefficient_in, b)) {
-    Require(error->line_number <= LineCount(coefficients), "a coefficient error names a line");
+    Require(error->line_number <= Lines(coefficients).size(), "a coefficient error names a line");
     Require(!error->what.empty(), "a coefficient error says what is wrong");
     return 0;
   }
@@ -114,13 +135,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::ostringstream out;
   const PredictionOutcome outcome = WritePredictionTable(presence_in, b, out);
   const std::string written = out.str();
-  const ModelPrediction model = ModelPredictionTable(presence, b);
+  const ModelPrediction model = ModelPredictionTable(lines, b);
 
   using Status = PredictionOutcome::Status;
   Require(outcome.status == Status::kDone || outcome.status == Status::kBadRow,
           "a string stream neither fails to read nor to write");
   if (outcome.status == Status::kBadRow) {
-    Require(outcome.line_number >= 1 && outcome.line_number <= LineCount(presence),
+    Require(outcome.line_number >= 1 && outcome.line_number <= lines.size(),
             "a bad row names a line of the presence table");
     Require(outcome.field_count > b.size() + 1, "a bad row has more fields than b serves");
   }

@@ -18,7 +18,7 @@
 
 #include "common/number_text.h"
 #include "common/text_utils.h"
-#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
 
