@@ -4,7 +4,7 @@ EXAMPLE_OUT := build/example
 # As many build and test jobs as the machine has processors; `make JOBS=1 test` for fewer.
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build run test ci-test sanitize-test bench clean fuzz
+.PHONY: all build run test ci-test sanitize-test bench clean
 
 all: build
 
@@ -46,11 +46,12 @@ bench: build
 	$(BUILD)/bench/fasta_reader_bench
 	$(BUILD)/bench/scorefit_bench
 
-clean:
-	rm -rf build
-
 # The libFuzzer targets, built with clang++ in build/fuzz, 30 seconds each;
 # `make fuzz FUZZ_SECONDS=3600` for a longer run.
 FUZZ_SECONDS ?= 30
+.PHONY: fuzz
 fuzz:
 	tests/fuzz/run.sh $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build
