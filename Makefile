@@ -66,6 +66,13 @@ bench: build
 	$(BUILD)/bench/number_text_bench
 	$(BUILD)/bench/scorefit_bench
 
+# The libFuzzer targets, built with clang++ in build/fuzz, 30 seconds each;
+# `make fuzz FUZZ_SECONDS=3600` for a longer run.
+FUZZ_SECONDS ?= 30
+.PHONY: fuzz
+fuzz:
+	tests/fuzz/run.sh $(FUZZ_SECONDS)
+
 clean:
 	rm -rf build
 
