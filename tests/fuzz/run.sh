@@ -26,7 +26,7 @@ mkdir -p "$artifacts"
 # The largest input each target takes: FASTA and tables need a few lines of some length,
 # the text target a line.
 declare -A max_len=([fasta_reader]=4096 [motif_reader]=2048 [scorefit_tables]=4096
-                    [text_utils]=1024)
+                    [text_utils]=1024 [motif_engine]=2048)
 
 # Readers take blocks of a megabyte; the sanitizer clears their shadow in place instead of
 # remapping it for every block, which would cost more than the code under test.

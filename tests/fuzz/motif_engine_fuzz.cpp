@@ -1,0 +1,82 @@
+// The multi-motif engine against the per-motif reference count, in every kernel the
+// processor has, over the whole sequence and cut into overlapping chunks: any difference
+// stops the run. The input is a motif list (one motif a line, until an empty line) and
+// then the sequence; every byte of either becomes a symbol (or no symbol) by its value.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "motifs/motif_engine.h"
+#include "motifs/motif_set.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+constexpr std::string_view kMotifLetters = "ACGTRYMKWSBVHDN-+acgtn";
+
+// The symbol a byte stands for: mostly letters of the motif alphabet, sometimes one that
+// is no symbol at all.
+char MotifLetter(unsigned char byte) {
+  return byte < 240 ? kMotifLetters[byte % kMotifLetters.size()] : 'U';
+}
+
+NucleotideCode SequenceCode(unsigned char byte) {
+  return byte < 250 ? static_cast<NucleotideCode>(byte % 17) : 17 + byte % 3;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const std::size_t split = bytes.find("\n\n");
+  if (split == std::string_view::npos) return 0;
+
+  // The motifs, built from text as the motif file builds them.
+  MotifSet motifs;
+  std::size_t line_start = 0;
+  while (line_start < split) {
+    std::size_t line_end = bytes.find('\n', line_start);
+    if (line_end > split) line_end = split;
+    std::string text;
+    for (std::size_t i = line_start; i < line_end; ++i) {
+      text += MotifLetter(static_cast<unsigned char>(bytes[i]));
+    }
+    if (!text.empty() && motifs.count < 64) motifs.AppendMotif().InitFromString(text);
+    line_start = line_end + 1;
+  }
+  if (motifs.count == 0) return 0;
+
+  std::vector<NucleotideCode> sequence;
+  for (std::size_t i = split + 2; i < size; ++i) sequence.push_back(SequenceCode(data[i]));
+
+  std::vector<std::uint64_t> expected;
+  MotifSet reference = motifs;
+  for (IUPAC_Motif& motif : reference.motifs) {
+    expected.push_back(motif.CountOccurrences(sequence, MOTORIENT_ANY));
+  }
+
+  for (const MotifKernel kernel :
+       {MotifKernel::kScalar, MotifKernel::kAvx2, MotifKernel::kAvx512}) {
+    const MotifCountEngine engine(motifs, kernel);
+    MotifCountScratch scratch;
+    std::vector<std::uint64_t> whole(motifs.count, 0);
+    engine.Count(sequence, sequence.size(), whole, scratch);
+    Require(whole == expected, "engine count differs from the reference");
+
+    // Chunks that overlap by the longest motif less one, each counting its own starts.
+    const std::size_t overlap = engine.LongestMotif() > 0 ? engine.LongestMotif() - 1 : 0;
+    const std::size_t step = 1 + (size % 97);
+    std::vector<std::uint64_t> pieces(motifs.count, 0);
+    for (std::size_t first = 0; first < sequence.size(); first += step) {
+      const std::size_t end = std::min(sequence.size(), first + step + overlap);
+      const std::span<const NucleotideCode> chunk(sequence.data() + first, end - first);
+      // Each chunk counts the starts in its first `step` positions, the last one too.
+      engine.Count(chunk, step, pieces, scratch);
+    }
+    Require(pieces == expected, "chunked engine count differs from the reference");
+  }
+  return 0;
+}
