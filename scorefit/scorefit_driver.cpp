@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include "common/background_writer.h"
 #include "common/diagnostics.h"
@@ -258,20 +259,89 @@ PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<doubl
   return WritePredictionTable(source, b, out);
 }
 
+namespace {
+
+// Data rows gathered to be predicted on two threads: the rows' text end to end, where
+// each row starts, and its line number.
+struct RowBatch {
+  std::string text;
+  std::vector<std::size_t> starts;
+  std::vector<std::size_t> line_numbers;
+  std::size_t rows() const { return starts.size(); }
+  std::string_view row(std::size_t index) const {
+    const std::size_t end = index + 1 < starts.size() ? starts[index + 1] : text.size();
+    return std::string_view(text).substr(starts[index], end - starts[index]);
+  }
+  void Clear() {
+    text.clear();
+    starts.clear();
+    line_numbers.clear();
+  }
+};
+
+// Rows gathered before a batch is predicted: enough that starting a thread costs little.
+constexpr std::size_t kBatchBytes = std::size_t{2} << 20;
+
+// Predicts rows [first, last) of `batch` into `text`: done, or the first row that has more
+// fields than `b` serves, or out of memory.
+PredictionOutcome PredictRows(const RowBatch& batch, std::size_t first, std::size_t last,
+                              const std::vector<double>& b, std::vector<double>& values,
+                              std::string& text) {
+  using Status = PredictionOutcome::Status;
+  std::size_t index = first;
+  try {
+    for (; index < last; ++index) {
+      const FieldScan scan = AppendDataRow(batch.row(index), b, values, text);
+      if (scan.count > b.size() + 1) {
+        return {Status::kBadRow, batch.line_numbers[index], scan.count};
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return {Status::kOutOfMemory, batch.line_numbers[index]};
+  }
+  return {Status::kDone};
+}
+
+}  // namespace
+
 PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>& b,
                                        std::ostream& out) {
   using Status = PredictionOutcome::Status;
   if (b.empty()) return {Status::kNoIntercept};
   LineReader lines(in);
-  // The blocks are written by a thread of their own while the next ones are made.
+  // The blocks are written by a thread of their own while the next ones are made, and the
+  // rows of a batch are predicted in two halves at once where there are two processors.
   BackgroundWriter writer(out);
+  const bool two_threads = std::thread::hardware_concurrency() > 1;
   bool header_written = false;
   std::size_t line_number = 0;  // of the line being read
   std::string text;
-  text.reserve(kOutputBlock + (kOutputBlock >> 4));
+  std::string second_text;
   std::string_view line;
   std::vector<double> values;
+  std::vector<double> second_values;
+  RowBatch batch;
   PredictionOutcome outcome{Status::kDone};
+
+  // Predicts the gathered rows and hands their text to the writer; false to stop.
+  const auto flush_batch = [&] {
+    if (batch.rows() == 0) return true;
+    const std::size_t half = two_threads ? batch.rows() / 2 : batch.rows();
+    PredictionOutcome second{Status::kDone};
+    std::thread helper;
+    if (half < batch.rows()) {
+      helper = std::thread([&] {
+        second = PredictRows(batch, half, batch.rows(), b, second_values, second_text);
+      });
+    }
+    const PredictionOutcome first = PredictRows(batch, 0, half, b, values, text);
+    if (helper.joinable()) helper.join();
+    batch.Clear();
+    outcome = first.status != Status::kDone ? first : second;
+    if (outcome.status != Status::kDone) return false;
+    return writer.Write(text) && writer.Write(second_text);
+  };
+
   try {
     while (++line_number, lines.Next(line)) {
       // A line of tabs alone, or an empty one, has no field: it writes nothing.
@@ -282,21 +352,23 @@ PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>
         header_written = true;
         continue;
       }
-      const FieldScan scan = AppendDataRow(line, b, values, text);
-      if (scan.count > b.size() + 1) {
-        outcome = {Status::kBadRow, line_number, scan.count};
-        break;
-      }
-      if (text.size() >= kOutputBlock && !writer.Write(text)) break;
+      batch.starts.push_back(batch.text.size());
+      batch.line_numbers.push_back(line_number);
+      batch.text.append(line);
+      if (batch.text.size() >= kBatchBytes && !flush_batch()) break;
     }
+    if (outcome.status == Status::kDone) flush_batch();
   } catch (const std::bad_alloc&) {
     // A line too long for the memory there is; what was written goes nowhere.
     writer.Finish();
     return {Status::kOutOfMemory, line_number};
   }
-  // The rows before a bad row are written too, as they would have been one at a time.
+  if (outcome.status == Status::kOutOfMemory || outcome.status == Status::kBadRow) {
+    writer.Finish();
+    return outcome;
+  }
   if (!writer.Write(text) || !writer.Finish()) return {Status::kWriteFailed};
-  if (outcome.status == Status::kDone && lines.failed()) return {Status::kReadFailed};
+  if (lines.failed()) return {Status::kReadFailed};
   return outcome;
 }
 

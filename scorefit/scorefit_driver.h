@@ -33,7 +33,7 @@ struct PredictionOutcome {
   enum class Status {
     kDone,          // the whole table was written
     kNoIntercept,   // `b` is empty: nothing was read or written
-    kBadRow,        // a data row has more fields than `b` serves; the rows before it are out
+    kBadRow,        // a data row has more fields than `b` serves; the output is incomplete
     kReadFailed,    // the input could not be read to its end
     kWriteFailed,   // the output stream failed
     kOutOfMemory,   // memory ran out while reading the line `line_number`
