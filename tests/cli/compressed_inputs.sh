@@ -9,19 +9,7 @@ examples=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
-same_text() { [[ "$(cat "$1" 2>/dev/null)" == "$2" ]]; }
+source "$(dirname "$0")/checks.sh"
 
 cd "$work" || exit 1
 cp "$examples/peaks.fa" "$examples/motifs.mot" "$examples/coefficients.tab" .
@@ -62,7 +50,7 @@ for input in truncated.fa.gz corrupt.fa.gz peaks.fa.xz; do
   "$sitecount" "$input" motifs.mot t.tab 1 >/dev/null 2>err.txt
   check "$input: exit 1" [ $? -eq 1 ]
   check "$input: older table kept" same_text t.tab "older table"
-  check "$input: no temporary file" bash -c '! compgen -G ".t.tab.*" >/dev/null'
+  check "$input: no temporary file" no_temporary_files .
   case $input in
     truncated.fa.gz)
       check "$input: message" same_text err.txt \
@@ -86,5 +74,4 @@ gzip -c coefficients.tab > coefficients.tab.gz
 "$scorefit" coefficients.tab.gz plain.tab predicted_coef_gz.tab >/dev/null
 check "compressed coefficient table: same prediction" cmp -s predicted_coef_gz.tab predicted.tab
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish_checks

@@ -15,20 +15,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
-same_text() { [[ "$(cat "$1" 2>/dev/null)" == "$2" ]]; }
-no_temporary_files() { ! compgen -G "$1/.*.??????" >/dev/null; }
+source "$(dirname "$0")/checks.sh"
 
 cd "$work" || exit 1
 cp "$examples/peaks.fa" "$examples/motifs.mot" "$examples/coefficients.tab" .
@@ -138,5 +125,4 @@ else
   echo "skipped: progress line (no script command for a pseudo-terminal)"
 fi
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+finish_checks
