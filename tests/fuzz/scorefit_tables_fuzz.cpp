@@ -148,6 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(outcome.line_number == model.bad_line, "the first row with too many fields stops");
   Require(outcome.field_count == model.bad_field_count, "a bad row's fields are counted");
   Require(written.empty() || written.back() == '\n', "output lines end in a line feed");
-  Require(written == model.text, "the rows and predictions as the number reader gives them");
+  // After a bad row the output is abandoned, so only a finished table is compared.
+  if (outcome.status == Status::kDone) {
+    Require(written == model.text, "the rows and predictions as the number reader gives them");
+  }
   return 0;
 }
