@@ -36,6 +36,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 status=0
+crashed=0
 summary=()
 for source in "$fuzz_dir"/*_fuzz.cpp; do
   target=$(basename "$source" .cpp)
@@ -73,6 +74,7 @@ for source in "$fuzz_dir"/*_fuzz.cpp; do
     status=1
     crash=$(grep -oE "Test unit written to [^ ]+" "$log" | tail -n 1 | sed 's/Test unit written to //')
     line+=", CRASH (exit $code) ${crash:-see $log}"
+    crashed=$((crashed + 1))
     echo "$line"
     grep -m 1 -E 'ERROR: |invariant violated|runtime error' "$log" || tail -n 20 "$log"
   else
@@ -83,4 +85,5 @@ done
 
 echo "== summary (${seconds}s per target; logs in $build/*.log)"
 printf '%s\n' "${summary[@]}"
+echo "fuzz: $((${#summary[@]} - crashed)) passed, $crashed failed"
 exit $status
