@@ -46,18 +46,25 @@ std::string FieldOrdinal(std::uint32_t field_index) {
   return "field " + std::to_string(field_index + 1);
 }
 
-// The coefficient in field `field_index` of a coefficient-table line; when it holds no
-// number, `error` says so.
-std::optional<double> CoefficientIn(const StringList& fields, std::uint32_t field_index,
-                                    std::string_view what, std::size_t line_number,
-                                    std::optional<LineError>& error) {
+// Appends to `b` the number in field `field_index` of a coefficient-table line of the kind
+// `what`; what is wrong when the line has too few fields or that field holds no number.
+std::optional<LineError> TakeCoefficient(const StringList& fields, std::uint32_t field_index,
+                                         std::string_view what, std::size_t line_number,
+                                         std::vector<double>& b) {
+  if (fields.count <= field_index) {
+    return LineError{line_number, std::string(what) + ": expected at least " +
+                                      std::to_string(field_index + 1) +
+                                      " tab-separated fields, found " +
+                                      std::to_string(fields.count)};
+  }
   const std::optional<double> value = ReadLeadingDouble(fields.items[field_index]);
   if (!value) {
-    error =
-        LineError{line_number, std::string(what) + ": " + FieldOrdinal(field_index) + " field " +
-                                   Quoted(fields.items[field_index]) + " is not a number"};
+    return LineError{line_number, std::string(what) + ": " + FieldOrdinal(field_index) +
+                                      " field " + Quoted(fields.items[field_index]) +
+                                      " is not a number"};
   }
-  return value;
+  b.push_back(*value);
+  return std::nullopt;
 }
 
 // A refusal before anything is written: the file that the message names, and the message.
@@ -216,31 +223,20 @@ std::optional<LineError> ReadCoefficientTable(std::istream& in, std::vector<doub
   std::size_t line_number = 0;
   std::string line;
   StringList fields;
-  std::optional<LineError> error;
   while (GetLineUntil(in, line, "\n")) {
     ++line_number;
     if (SplitStringInto(line, "\t", 0, fields) == 0) continue;
     // Once the intercept is known every non-empty line is a coefficient line, whatever its
     // label; this test comes first, so the "Intercept" line itself gives only its intercept.
     if (intercept_seen) {
-      if (fields.count < 4) {
-        return LineError{line_number,
-                         "coefficient line: expected at least 4 tab-separated fields, found " +
-                             std::to_string(fields.count)};
+      if (auto error = TakeCoefficient(fields, 3, "coefficient line", line_number, b)) {
+        return error;
       }
-      const auto value = CoefficientIn(fields, 3, "coefficient line", line_number, error);
-      if (!value) return error;
-      b.push_back(*value);
     }
     if (fields.items[0] == kInterceptLabel) {
-      if (fields.count < 2) {
-        return LineError{line_number,
-                         "\"Intercept\" line: expected at least 2 tab-separated fields, found " +
-                             std::to_string(fields.count)};
+      if (auto error = TakeCoefficient(fields, 1, "\"Intercept\" line", line_number, b)) {
+        return error;
       }
-      const auto value = CoefficientIn(fields, 1, "\"Intercept\" line", line_number, error);
-      if (!value) return error;
-      b.push_back(*value);
       intercept_seen = true;
     }
   }
