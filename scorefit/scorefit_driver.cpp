@@ -52,16 +52,14 @@ std::optional<LineError> TakeCoefficient(const StringList& fields, std::uint32_t
                                          std::string_view what, std::size_t line_number,
                                          std::vector<double>& b) {
   if (fields.count <= field_index) {
-    return LineError{line_number, std::string(what) + ": expected at least " +
-                                      std::to_string(field_index + 1) +
-                                      " tab-separated fields, found " +
-                                      std::to_string(fields.count)};
+    return LineError{line_number,
+                     std::string(what) + ": expected at least " + std::to_string(field_index + 1) +
+                         " tab-separated fields, found " + std::to_string(fields.count)};
   }
   const std::optional<double> value = ReadLeadingDouble(fields.items[field_index]);
   if (!value) {
-    return LineError{line_number, std::string(what) + ": " + FieldOrdinal(field_index) +
-                                      " field " + Quoted(fields.items[field_index]) +
-                                      " is not a number"};
+    return LineError{line_number, std::string(what) + ": " + FieldOrdinal(field_index) + " field " +
+                                      Quoted(fields.items[field_index]) + " is not a number"};
   }
   b.push_back(*value);
   return std::nullopt;
@@ -326,9 +324,8 @@ PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>
     PredictionOutcome second{Status::kDone};
     std::thread helper;
     if (half < batch.rows()) {
-      helper = std::thread([&] {
-        second = PredictRows(batch, half, batch.rows(), b, second_values, second_text);
-      });
+      helper = std::thread(
+          [&] { second = PredictRows(batch, half, batch.rows(), b, second_values, second_text); });
     }
     const PredictionOutcome first = PredictRows(batch, 0, half, b, values, text);
     if (helper.joinable()) helper.join();
