@@ -9,7 +9,8 @@
 
 #include "common/number_text.h"
 #include "common/text_utils.h"
-#include "scorefit/scorefit_driver.h"
+#include "scorefit/coefficient_table.h"
+#include "scorefit/prediction_table.h"
 
 namespace {
 

@@ -18,10 +18,10 @@ class BackgroundWriter {
 
   // Hands `block` over to be written after the blocks before it; `block` comes back empty,
   // with the storage of an earlier block to fill again. False once a write has failed.
-  bool Write(std::string& block);
+  [[nodiscard]] bool Write(std::string& block);
 
   // Waits until every block is written; false when any write failed.
-  bool Finish();
+  [[nodiscard]] bool Finish();
 
  private:
   void Run();

@@ -84,6 +84,32 @@ void PrintReadFailed(const std::string& file_name) {
   PrintBadInput(file_name, "could not be read to its end");
 }
 
+void PrintOutOfMemory(const std::string& file_name, std::string_view activity) {
+  PrintBadInput(file_name,
+                "out of memory while " + std::string(activity) + " it; nothing was written");
+}
+
+void PrintOutOfMemoryAtRecord(const std::string& file_name, std::uint64_t record) {
+  PrintBadInput(file_name, "out of memory while reading record " + std::to_string(record) +
+                               "; nothing was written");
+}
+
+void PrintOutOfMemoryAtLine(const std::string& file_name, std::size_t line_number) {
+  PrintBadInput(file_name, line_number,
+                "out of memory while reading this line; nothing was written");
+}
+
+void PrintThreadStartFailed(std::string_view program_name, const std::string& reason) {
+  std::cerr << program_name << ": could not start a thread (" << reason
+            << "); the output file was left as it was" << std::endl;
+}
+
+std::string TooManyFieldsText(std::size_t field_count, std::size_t coefficient_count) {
+  return "data row has " + std::to_string(field_count) + " tab-separated fields, but the " +
+         std::to_string(coefficient_count) + " coefficients (intercept included) serve at most " +
+         std::to_string(coefficient_count + 1);
+}
+
 void ExitOutOfMemory() {
   std::cerr << "Problem of memory allocation." << std::endl;
   std::exit(1);

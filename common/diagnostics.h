@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,23 @@ void PrintWriteFailed(const std::string& file_name);
 
 // "NAME: could not be read to its end": a read failed before the end of the input.
 void PrintReadFailed(const std::string& file_name);
+
+// "NAME: out of memory while ACTIVITY it; nothing was written", ACTIVITY being what the
+// run was doing with the file ("reading", "fitting").
+void PrintOutOfMemory(const std::string& file_name, std::string_view activity);
+// "NAME: out of memory while reading record N; nothing was written".
+void PrintOutOfMemoryAtRecord(const std::string& file_name, std::uint64_t record);
+// "NAME:LINE: out of memory while reading this line; nothing was written".
+void PrintOutOfMemoryAtLine(const std::string& file_name, std::size_t line_number);
+
+// "PROGRAM: could not start a thread (REASON); the output file was left as it was": the
+// system refused a thread (a limit on processes, say), and the run stopped before its
+// output was put in place.
+void PrintThreadStartFailed(std::string_view program_name, const std::string& reason);
+
+// "data row has N tab-separated fields, but the C coefficients (intercept included) serve
+// at most C + 1": a presence row too wide for the coefficient table.
+std::string TooManyFieldsText(std::size_t field_count, std::size_t coefficient_count);
 
 // "Problem of memory allocation.", then exit code 1 (the integer matrices).
 [[noreturn]] void ExitOutOfMemory();

@@ -10,7 +10,7 @@
 
 // Opens `file_name` for reading; false when it cannot be opened or names a folder, which
 // opens on this platform but reads as nothing.
-bool OpenForReading(std::ifstream& in, const std::string& file_name);
+[[nodiscard]] bool OpenForReading(std::ifstream& in, const std::string& file_name);
 
 // True when `file_name` names an existing file that is neither a regular file nor a folder
 // (a FIFO, a device), following links.

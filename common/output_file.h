@@ -25,7 +25,7 @@ class OutputFile {
 
   // Opens `file_name` for writing; false when it cannot be written: its folder is missing
   // or cannot be written, or the file itself cannot be.
-  bool Open(const std::string& file_name);
+  [[nodiscard]] bool Open(const std::string& file_name);
 
   // Where the content goes.
   std::ostream& stream() { return stream_; }
@@ -33,7 +33,7 @@ class OutputFile {
   // Flushes and closes the content and puts it in place; false when any write, the flush,
   // the close or the rename failed, and then the older file is untouched and the temporary
   // file gone.
-  bool Commit();
+  [[nodiscard]] bool Commit();
 
   // Removes what was written so far; the older file is untouched.
   void Abandon();

@@ -57,7 +57,7 @@ MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
 // Appends to `set` every motif line of `in` up to the first line that is not a motif line
 // (or the end). A malformed motif line stops the reading: the result then says which line
 // (counted from 1) and what is wrong with it; the motifs before it stay in the set.
-std::optional<LineError> ReadMotifs(std::istream& in, MotifSet& set);
+[[nodiscard]] std::optional<LineError> ReadMotifs(std::istream& in, MotifSet& set);
 
 // Reads one motif line into `motif`; leaves it untouched when the line is not a motif line.
 // A malformed line sets the stream's failbit.

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "scorefit/scorefit_driver.h"
+#include "scorefit/scorefit.h"
 
 int main(int argc, char** argv) {
   return RunScorefit(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));

@@ -43,17 +43,12 @@ struct PresenceSettings {
   PresenceProgress* progress = nullptr;
 };
 
-// Appends the presence row of one record to `text`: the score columns from the text
-// after the header's last tab (none without a tab), then one cell per motif count, and a
-// line end. Numbers are written as a stream writes them by default.
-void AppendPresenceRow(std::string& text, const std::string& header,
-                       std::span<const std::uint64_t> counts, int output_format);
-
 // How a presence run ended.
 struct PresenceOutcome {
   enum class Status {
     kDone,          // every row written
     kWriteFailed,   // the output stream failed
+    kReadFailed,    // the input could not be read to its end; the rows are short
     kOutOfMemory,   // memory ran out; `record` says how far the reading had come
   };
   Status status = Status::kDone;
@@ -64,5 +59,5 @@ struct PresenceOutcome {
 // file order, holding only a few batches of records at a time. A record longer than a
 // piece is counted in pieces that overlap by the longest motif less one, each start in
 // exactly one piece.
-PresenceOutcome WritePresenceRows(FastaReader& reader, const PresenceSettings& settings,
+[[nodiscard]] PresenceOutcome WritePresenceRows(FastaReader& reader, const PresenceSettings& settings,
                                   std::ostream& out);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -31,7 +32,12 @@ std::ptrdiff_t CountingSource::Read(char* buffer, std::size_t capacity) {
 ProgressLine::ProgressLine(const PresenceProgress& progress, const CountingSource& source,
                            std::uint64_t input_bytes)
     : progress_(progress), source_(source), input_bytes_(input_bytes) {
-  if (::isatty(STDERR_FILENO) == 1) thread_ = std::thread([this] { Run(); });
+  if (::isatty(STDERR_FILENO) != 1) return;
+  // The line is not the product: a run that cannot have a thread for it goes on without.
+  try {
+    task_.emplace([this] { Run(); });
+  } catch (const std::system_error&) {
+  }
 }
 
 ProgressLine::~ProgressLine() {
@@ -40,7 +46,7 @@ ProgressLine::~ProgressLine() {
     stopping_ = true;
   }
   stop_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  task_.reset();
 }
 
 void ProgressLine::Run() {

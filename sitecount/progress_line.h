@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <optional>
 
 #include "common/byte_source.h"
+#include "common/thread_pool.h"
 #include "sitecount/presence_rows.h"
 
 // Counts the bytes that pass through another source, for a progress display on another
@@ -46,5 +47,5 @@ class ProgressLine {
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
-  std::thread thread_;
+  std::optional<BackgroundTask> task_;  // last: it runs with every member above
 };

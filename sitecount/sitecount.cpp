@@ -6,9 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <new>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 #include <thread>
 
@@ -17,6 +15,7 @@
 #include "common/files.h"
 #include "common/input_source.h"
 #include "common/output_file.h"
+#include "common/program.h"
 #include "motifs/motif_set.h"
 #include "sequences/fasta_reader.h"
 #include "sitecount/piece_counters.h"
@@ -66,9 +65,9 @@ bool LoadMotifs(const std::string& file_name, MotifSet& motif_set) {
   return true;
 }
 
-// The run proper, from the loading of the inputs to the finished table; `reading` names
-// the file being read at each point.
-int CountPresence(const std::vector<std::string>& args, const std::string*& reading) {
+// The run proper, from the loading of the inputs to the finished table; `place` names the
+// file being read at each point.
+int CountPresence(const std::vector<std::string>& args, RunPlace& place) {
   const std::string& nameSeqSet = args[0];
   const std::string& nameMots = args[1];
   const std::string& nameFileOut = args[2];
@@ -105,7 +104,7 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
   FastaReader sequences(*sequence_source);
 
   std::cout << "MotifSet fload" << std::endl;
-  reading = &nameMots;
+  place.file_name = &nameMots;
   MotifSet MotSet;
   if (!LoadMotifs(nameMots, MotSet)) return 1;
 
@@ -123,7 +122,7 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
   }
   std::ostream& fout = table.stream();
 
-  reading = &nameSeqSet;
+  place.file_name = &nameSeqSet;
   WriteHeader(fout, MotSet);
   std::cout << "Mots presence calculation" << std::endl;
   PresenceSettings settings;
@@ -150,12 +149,12 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
     const ProgressLine progress_line(progress, stored_bytes, RegularFileSize(nameSeqSet));
     outcome = WritePresenceRows(sequences, settings, fout);
   }
-  if (outcome.status == PresenceOutcome::Status::kOutOfMemory) {
-    PrintBadInput(nameSeqSet, "out of memory while reading record " +
-                                  std::to_string(outcome.record) + "; nothing was written");
+  using Status = PresenceOutcome::Status;
+  if (outcome.status == Status::kOutOfMemory) {
+    PrintOutOfMemoryAtRecord(nameSeqSet, outcome.record);
     return 1;
   }
-  if (sequences.failed()) {
+  if (outcome.status == Status::kReadFailed) {
     // A read that failed (or compressed data that is damaged) would leave the table short
     // of records: no table rather than a wrong one.
     const std::string what = sequence_source->Problem();
@@ -166,7 +165,7 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
     }
     return 1;
   }
-  if (outcome.status != PresenceOutcome::Status::kDone || !table.Commit()) {
+  if (outcome.status != Status::kDone || !table.Commit()) {
     PrintWriteFailed(nameFileOut);
     return 1;
   }
@@ -176,32 +175,6 @@ int CountPresence(const std::vector<std::string>& args, const std::string*& read
 }  // namespace
 
 int RunSitecount(const std::vector<std::string>& args) {
-  if (args.empty()) {
-    PrintUsage(std::cout);
-    return 0;
-  }
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-    PrintUsage(std::cout);
-    return 0;
-  }
-  if (args.size() == 1 && args[0] == "--version") {
-    std::cout << "Sitecount " << MOTIF_WORKFLOW_VERSION << std::endl;
-    return 0;
-  }
-  if (args.size() < 4) {
-    PrintUsage(std::cerr);
-    return 1;
-  }
-
-  KeepRunningWhenPipesClose();
-  // Running out of memory is a message naming the file being read, not an abort; the
-  // output is written whole or not at all, so nothing is left half written.
-  const std::string* reading = &args[0];
-  try {
-    return CountPresence(args, reading);
-  } catch (const std::bad_alloc&) {
-  } catch (const std::length_error&) {
-  }
-  PrintBadInput(*reading, "out of memory while reading it; nothing was written");
-  return 1;
+  static constexpr ProgramFace kFace{"Sitecount", PrintUsage, 4};
+  return RunProgram(kFace, args, CountPresence);
 }

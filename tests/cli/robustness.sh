@@ -125,4 +125,37 @@ else
   echo "skipped: progress line (no script command for a pseudo-terminal)"
 fi
 
+# No thread to be had (a limit on processes): one line, exit 1, the older output kept and
+# no temporary file. The limit binds an unprivileged user only, so root runs the programs
+# as nobody in a folder that nobody may write.
+limited() {  # limited COMMAND...: runs COMMAND with at most one process for its user
+  if [[ $(id -u) -ne 0 ]]; then
+    bash -c 'ulimit -u 1 && exec "$@"' limited "$@"
+  else
+    setpriv --reuid=65534 --regid=65534 --clear-groups bash -c 'ulimit -u 1 && exec "$@"' limited "$@"
+  fi
+}
+if [[ $(id -u) -ne 0 ]] || { command -v setpriv >/dev/null && setpriv --reuid=65534 --regid=65534 --clear-groups test -x "$sitecount"; }; then
+  chmod a+x "$work"
+  mkdir limit && cp peaks.fa motifs.mot coefficients.tab reference.tab limit/
+  echo "older table" > limit/t.tab
+  echo "older table" > limit/p.tab
+  chmod -R a+rwX limit
+  (cd limit && limited "$sitecount" peaks.fa motifs.mot t.tab 1 >/dev/null 2>err.txt)
+  code=$?
+  check "no thread: Sitecount exit 1" [ "$code" -eq 1 ]
+  check "no thread: Sitecount message" same_text limit/err.txt \
+    "Sitecount: could not start a thread (Resource temporarily unavailable); the output file was left as it was"
+  check "no thread: older table kept" same_text limit/t.tab "older table"
+  (cd limit && limited "$scorefit" coefficients.tab reference.tab p.tab >/dev/null 2>err.txt)
+  code=$?
+  check "no thread: Scorefit exit 1" [ "$code" -eq 1 ]
+  check "no thread: Scorefit message" same_text limit/err.txt \
+    "Scorefit: could not start a thread (Resource temporarily unavailable); the output file was left as it was"
+  check "no thread: older prediction kept" same_text limit/p.tab "older table"
+  check "no thread: no temporary file" no_temporary_files limit
+else
+  echo "skipped: thread limit (root without setpriv, or the programs unreadable to nobody)"
+fi
+
 finish_checks

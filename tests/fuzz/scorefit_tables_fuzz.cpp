@@ -15,7 +15,8 @@
 
 #include "common/line_reader.h"
 #include "common/number_text.h"
-#include "scorefit/scorefit_driver.h"
+#include "scorefit/coefficient_table.h"
+#include "scorefit/prediction_table.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {

@@ -1,4 +1,5 @@
 #include "motiffit/motiffit.h"
+#include "motiffit/presence_fit.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,8 @@
 #include <vector>
 
 #include "common/byte_source.h"
-#include "scorefit/scorefit_driver.h"
+#include "scorefit/coefficient_table.h"
+#include "scorefit/scorefit.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

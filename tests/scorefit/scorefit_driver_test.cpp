@@ -1,4 +1,5 @@
-#include "scorefit/scorefit_driver.h"
+#include "scorefit/coefficient_table.h"
+#include "scorefit/prediction_table.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

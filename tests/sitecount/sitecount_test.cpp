@@ -12,6 +12,7 @@
 #include "motifs/motif_set.h"
 #include "sequences/fasta_reader.h"
 #include "sitecount/piece_counters.h"
+#include "sitecount/presence_format.h"
 #include "sitecount/presence_rows.h"
 
 #include "tests/support/temp_dir.h"

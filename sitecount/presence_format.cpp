@@ -1,0 +1,67 @@
+#include "sitecount/presence_format.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <string_view>
+
+#include "common/number_text.h"
+
+namespace {
+
+constexpr int kFormatPresence = 0;
+constexpr int kFormatCount = 1;
+
+// A double as the stream writes it by default: "%g" with six significant digits.
+void AppendDouble(std::string& text, double value) {
+  char buffer[32];
+  const int length = std::snprintf(buffer, sizeof buffer, "%.*g", 6, value);
+  text.append(buffer, static_cast<std::size_t>(length));
+}
+
+}  // namespace
+
+void AppendPresenceRow(std::string& text, const std::string& header,
+                       std::span<const std::uint64_t> counts, int output_format) {
+  const std::size_t last_tab = header.rfind('\t');
+  if (last_tab != std::string::npos) {
+    // A score that is not a number is written as nan in both columns.
+    const double score = StringToDouble(std::string_view(header).substr(last_tab));
+    AppendDouble(text, score);
+    text += '\t';
+    AppendDouble(text, std::log(score));
+  }
+  // The cells are written through a pointer into a buffer kept by the thread, then added
+  // to the text at once: a row of hundreds of cells costs one append, not two per cell.
+  constexpr std::size_t kLongestCell = 1 + 20;  // a tab and the digits of a 64-bit count
+  thread_local std::string cells;
+  if (cells.size() < counts.size() * kLongestCell + 1)
+    cells.resize(counts.size() * kLongestCell + 1);
+  char* out = cells.data();
+  // One loop per format, each without a branch on the usual cells: in a presence table
+  // most counts are 0 and nearly all are below 10.
+  if (output_format == kFormatCount) {
+    for (const std::uint64_t count : counts) {
+      *out++ = '\t';
+      if (count < 10) [[likely]] {
+        *out++ = static_cast<char>('0' + count);
+      } else {
+        out = std::to_chars(out, out + 20, count).ptr;
+      }
+    }
+  } else if (output_format == kFormatPresence) {
+    for (const std::uint64_t count : counts) {
+      *out++ = '\t';
+      *out++ = count != 0 ? '1' : '0';
+    }
+  } else {
+    // Any other format: an absent motif is "0", a present one an empty cell.
+    for (const std::uint64_t count : counts) {
+      *out++ = '\t';
+      *out = '0';
+      out += count == 0 ? 1 : 0;
+    }
+  }
+  *out++ = '\n';
+  text.append(cells.data(), static_cast<std::size_t>(out - cells.data()));
+}
