@@ -28,8 +28,7 @@ void PrintOpenFailure(const std::string& file_name);
 // "NAME:LINE: what", or "NAME: what" for a problem of the whole file (line number 0).
 std::string BadInputText(const std::string& file_name, std::size_t line_number,
                          const std::string& what);
-void PrintBadInput(const std::string& file_name, std::size_t line_number,
-                   const std::string& what);
+void PrintBadInput(const std::string& file_name, std::size_t line_number, const std::string& what);
 void PrintBadInput(const std::string& file_name, const std::string& what);
 void PrintBadInput(const std::string& file_name, const LineError& error);
 [[noreturn]] void ExitBadInput(const std::string& file_name, std::size_t line_number,

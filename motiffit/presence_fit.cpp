@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <ostream>
 #include <memory>
 #include <new>
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string_view>
 
@@ -247,4 +247,3 @@ void WriteCoefficientTable(const PresenceFit& table, std::ostream& out) {
   }
   out.flush();
 }
-

@@ -1,22 +1,22 @@
 #include "scorefit/prediction_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 
 #include "common/background_writer.h"
-#include "common/input_source.h"
 #include "common/line_reader.h"
 #include "common/number_text.h"
 #include "common/thread_pool.h"
 
 namespace {
-
-// Output is gathered into blocks of about this size before it goes to the stream.
-constexpr std::size_t kOutputBlock = std::size_t{1} << 20;
 
 // A field is a maximal run of characters other than tab.
 struct FieldScan {
@@ -127,54 +127,142 @@ FieldScan AppendDataRow(std::string_view line, const std::vector<double>& b,
   return scan;
 }
 
-
-// Data rows gathered to be predicted together: the rows' text end to end, where each row
-// starts, and its line number.
-struct RowBatch {
+// Whole lines of the input, read by one thread and predicted in place by the others:
+// each line ends in a line feed, but for the input's last one when it has none.
+struct LineBlock {
   std::string text;
-  std::vector<std::size_t> starts;
-  std::vector<std::size_t> line_numbers;
-  std::size_t rows() const { return starts.size(); }
-  std::string_view row(std::size_t index) const {
-    const std::size_t end = index + 1 < starts.size() ? starts[index + 1] : text.size();
-    return std::string_view(text).substr(starts[index], end - starts[index]);
-  }
-  void Clear() {
-    text.clear();
-    starts.clear();
-    line_numbers.clear();
-  }
+  std::size_t first_line = 0;  // the number of its first line, from 1
 };
 
-// Rows gathered before a batch is predicted: enough that handing it to the threads costs
-// little.
-constexpr std::size_t kBatchBytes = std::size_t{2} << 20;
+// Lines are read in blocks of about this size: enough that handing one to the threads
+// costs little, few enough that three stay small.
+constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
 
-// What one thread of the pool keeps from batch to batch.
+// Reads the source into blocks of whole lines; only the part of a line that reaches
+// across two reads is copied, into the next block.
+class LineBlockReader {
+ public:
+  explicit LineBlockReader(ByteSource& source) : source_(source) {}
+
+  // Fills `block` with the next lines; false when the input has none left (or a read
+  // failed: see failed()).
+  bool Fill(LineBlock& block) {
+    block.text.assign(rest_);
+    rest_.clear();
+    block.first_line = next_line_;
+    std::size_t searched = 0;  // bytes of the block known to hold no line feed
+    std::size_t last_line_end = std::string::npos;
+    while (!at_end_) {
+      if (block.text.size() >= kBlockBytes) {
+        const void* found =
+            ::memrchr(block.text.data() + searched, '\n', block.text.size() - searched);
+        if (found != nullptr) {
+          last_line_end =
+              static_cast<std::size_t>(static_cast<const char*>(found) - block.text.data());
+          break;
+        }
+        searched = block.text.size();
+      }
+      const std::size_t old_size = block.text.size();
+      block.text.resize(std::max(old_size + kReadBytes, kBlockBytes));
+      const std::ptrdiff_t got =
+          source_.Read(block.text.data() + old_size, block.text.size() - old_size);
+      if (got <= 0) {
+        at_end_ = true;
+        failed_ = got < 0;
+      }
+      block.text.resize(old_size + static_cast<std::size_t>(std::max<std::ptrdiff_t>(got, 0)));
+    }
+    if (last_line_end != std::string::npos) {
+      // The bytes after the last line feed begin the next block.
+      rest_.assign(block.text, last_line_end + 1);
+      block.text.resize(last_line_end + 1);
+    }
+    next_line_ += static_cast<std::size_t>(std::count(block.text.begin(), block.text.end(), '\n'));
+    return !block.text.empty();
+  }
+
+  bool failed() const { return failed_; }
+  // The number of the line being read.
+  std::size_t line_number() const { return next_line_; }
+
+ private:
+  static constexpr std::size_t kReadBytes = std::size_t{1} << 20;
+
+  ByteSource& source_;
+  std::string rest_;
+  std::size_t next_line_ = 1;
+  bool at_end_ = false;
+  bool failed_ = false;
+};
+
+// Calls visit(line, offset) for each line of text[first, last), `first` and `last` being
+// line starts (or the end); a line is given without its line feed.
+template <typename Visit>
+bool ForEachLine(const std::string& text, std::size_t first, std::size_t last, Visit&& visit) {
+  while (first < last) {
+    const void* found = std::memchr(text.data() + first, '\n', last - first);
+    const std::size_t end =
+        found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data())
+                         : last;
+    if (!visit(std::string_view(text).substr(first, end - first), first)) return false;
+    first = end + 1;
+  }
+  return true;
+}
+
+// The start of the line that holds byte `offset` of text, or the end.
+std::size_t LineStartAtOrAfter(const std::string& text, std::size_t offset) {
+  if (offset == 0 || offset >= text.size()) return std::min(offset, text.size());
+  const void* found = std::memchr(text.data() + offset - 1, '\n', text.size() - offset + 1);
+  return found != nullptr
+             ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data()) + 1
+             : text.size();
+}
+
+// What one thread of the pool keeps from block to block.
 struct PredictionShare {
   std::vector<double> values;
   std::string text;
-  PredictionOutcome outcome;
+  PredictionOutcome::Status status = PredictionOutcome::Status::kDone;
+  std::size_t bad_offset = 0;  // where the row that stopped it starts in the block
+  std::size_t field_count = 0;
 };
 
-// Predicts rows [first, last) of `batch` into `share`: done, or the first row that has
-// more fields than `b` serves, or out of memory.
-void PredictRows(const RowBatch& batch, std::size_t first, std::size_t last,
-                 const std::vector<double>& b, PredictionShare& share) {
+// A line of tabs alone, or an empty one, has no field: it writes nothing.
+bool HasField(std::string_view line) {
+  return line.find_first_not_of('\t') != std::string_view::npos;
+}
+
+// Predicts the rows of text[first, last) into `share`, stopping at a row that has more
+// fields than `b` serves, or when memory runs out.
+void PredictLines(const std::string& text, std::size_t first, std::size_t last,
+                  const std::vector<double>& b, PredictionShare& share) {
   using Status = PredictionOutcome::Status;
-  share.outcome = {Status::kDone};
-  std::size_t index = first;
+  share.status = Status::kDone;
+  std::size_t row_offset = first;
   try {
-    for (; index < last; ++index) {
-      const FieldScan scan = AppendDataRow(batch.row(index), b, share.values, share.text);
-      if (scan.count > b.size() + 1) {
-        share.outcome = {Status::kBadRow, batch.line_numbers[index], scan.count};
-        return;
-      }
-    }
+    ForEachLine(text, first, last, [&](std::string_view line, std::size_t offset) {
+      if (!HasField(line)) return true;
+      row_offset = offset;
+      const FieldScan scan = AppendDataRow(line, b, share.values, share.text);
+      if (scan.count <= b.size() + 1) return true;
+      share.status = Status::kBadRow;
+      share.bad_offset = offset;
+      share.field_count = scan.count;
+      return false;
+    });
   } catch (const std::bad_alloc&) {
-    share.outcome = {Status::kOutOfMemory, batch.line_numbers[index]};
+    share.status = Status::kOutOfMemory;
+    share.bad_offset = row_offset;
   }
+}
+
+// The number of the line that starts at `offset` in a block.
+std::size_t LineNumberAt(const LineBlock& block, std::size_t offset) {
+  return block.first_line +
+         static_cast<std::size_t>(std::count(
+             block.text.begin(), block.text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
 }
 
 }  // namespace
@@ -189,63 +277,90 @@ PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>
                                        std::ostream& out, std::size_t threads) {
   using Status = PredictionOutcome::Status;
   if (b.empty()) return {Status::kNoIntercept};
-  LineReader lines(in);
-  // The rows of a batch are predicted in contiguous shares, one per thread, and the blocks
-  // are written by a thread of their own while the next ones are made.
+  // One thread reads blocks of lines ahead, the pool predicts each block in contiguous
+  // shares of its lines, one text per share, and one more thread writes the texts in
+  // order. Three blocks are enough for the reader never to wait while one block is
+  // predicted and the one before it written.
+  LineBlockReader reader(in);
+  RecyclingQueue<LineBlock> queue(3);
   WorkerPool pool(threads > 1 ? threads - 1 : 0);
-  BackgroundWriter writer(out);
   std::vector<PredictionShare> shares(pool.size());
-  std::string header_text;
-  bool header_written = false;
-  std::size_t line_number = 0;  // of the line being read
-  std::string_view line;
-  RowBatch batch;
+  BackgroundWriter writer(out);
+  BackgroundTask reading([&] {
+    struct FinishAtEnd {
+      RecyclingQueue<LineBlock>& queue;
+      ~FinishAtEnd() { queue.Finish(); }
+    } finish_at_end{queue};
+    for (std::unique_ptr<LineBlock> block; (block = queue.TakeFree()) != nullptr;) {
+      if (!reader.Fill(*block)) break;
+      queue.GiveFilled(std::move(block));
+    }
+  });
+
   PredictionOutcome outcome{Status::kDone};
-
-  // Predicts the gathered rows and hands their text to the writer; false to stop.
-  const auto flush_batch = [&] {
-    if (batch.rows() == 0) return true;
-    const std::size_t rows = batch.rows();
-    pool.Run([&](std::size_t share_index) {
-      PredictRows(batch, rows * share_index / shares.size(),
-                  rows * (share_index + 1) / shares.size(), b, shares[share_index]);
-    });
-    batch.Clear();
-    for (PredictionShare& share : shares) {
-      if (share.outcome.status != Status::kDone) {
-        outcome = share.outcome;
-        return false;
-      }
-    }
-    if (!header_text.empty() && !writer.Write(header_text)) return false;
-    for (PredictionShare& share : shares) {
-      if (!writer.Write(share.text)) return false;
-    }
-    return true;
-  };
-
-  try {
-    while (++line_number, lines.Next(line)) {
-      // A line of tabs alone, or an empty one, has no field: it writes nothing.
-      if (line.find_first_not_of('\t') == std::string_view::npos) continue;
-      if (!header_written) {
+  bool write_failed = false;
+  bool header_written = false;
+  std::string header_text;
+  const auto predict_block = [&](const LineBlock& block) {
+    std::size_t data_start = 0;
+    if (!header_written) {
+      // The first line with a field is the header: written back with the new column.
+      ForEachLine(block.text, 0, block.text.size(), [&](std::string_view line, std::size_t offset) {
+        data_start = offset + line.size() + 1;
+        if (!HasField(line)) return true;
         AppendFieldsWithTabs(line, header_text);
         header_text += "Predicted\n";
         header_written = true;
-        continue;
-      }
-      batch.starts.push_back(batch.text.size());
-      batch.line_numbers.push_back(line_number);
-      batch.text.append(line);
-      if (batch.text.size() >= kBatchBytes && !flush_batch()) break;
+        return false;
+      });
+      data_start = std::min(data_start, block.text.size());
+      if (!header_text.empty() && !writer.Write(header_text)) write_failed = true;
     }
-    if (outcome.status == Status::kDone) flush_batch();
+    const std::size_t size = block.text.size() - data_start;
+    pool.Run([&](std::size_t share_index) {
+      const std::size_t first =
+          LineStartAtOrAfter(block.text, data_start + size * share_index / shares.size());
+      const std::size_t last =
+          LineStartAtOrAfter(block.text, data_start + size * (share_index + 1) / shares.size());
+      PredictLines(block.text, first, last, b, shares[share_index]);
+    });
+    for (PredictionShare& share : shares) {
+      if (share.status != Status::kDone) {
+        outcome = {share.status, LineNumberAt(block, share.bad_offset), share.field_count};
+        return;
+      }
+    }
+    for (PredictionShare& share : shares) {
+      if (!write_failed && !writer.Write(share.text)) write_failed = true;
+      share.text.clear();
+    }
+  };
+
+  std::exception_ptr counting_error;
+  for (std::unique_ptr<LineBlock> block; (block = queue.TakeFilled()) != nullptr;) {
+    if (outcome.status == Status::kDone && counting_error == nullptr) {
+      try {
+        predict_block(*block);
+      } catch (const std::bad_alloc&) {
+        outcome = {Status::kOutOfMemory, block->first_line};
+      } catch (...) {
+        counting_error = std::current_exception();
+      }
+      if (outcome.status != Status::kDone || counting_error != nullptr || write_failed) {
+        queue.Stop();
+      }
+    }
+    queue.GiveFree(std::move(block));
+  }
+  try {
+    reading.Join();
   } catch (const std::bad_alloc&) {
     // A line too long for the memory there is; what was written goes nowhere.
-    return {Status::kOutOfMemory, line_number};
+    return {Status::kOutOfMemory, reader.line_number()};
   }
-  if (outcome.status == Status::kOutOfMemory || outcome.status == Status::kBadRow) return outcome;
-  if (!writer.Write(header_text) || !writer.Finish()) return {Status::kWriteFailed};
-  if (lines.failed()) return {Status::kReadFailed};
+  if (counting_error != nullptr) std::rethrow_exception(counting_error);
+  if (outcome.status != Status::kDone) return outcome;
+  if (write_failed || !writer.Finish()) return {Status::kWriteFailed};
+  if (reader.failed()) return {Status::kReadFailed};
   return outcome;
 }

@@ -192,8 +192,7 @@ class BatchCounter {
 
   // The counts of a row: its pieces, plus what earlier batches found when it goes on from
   // one of them.
-  void SumRow(const Batch& batch, std::size_t row_index,
-              std::vector<std::uint64_t>& counts) const {
+  void SumRow(const Batch& batch, std::size_t row_index, std::vector<std::uint64_t>& counts) const {
     if (ContinuesCarry(batch, row_index)) {
       counts.assign(carry_.begin(), carry_.end());
     } else {
@@ -294,8 +293,7 @@ PresenceOutcome::Status WriteRowsOnThreads(BatchFiller& filler, const PresenceSe
   return status;
 }
 
-PresenceOutcome::Status WriteRowsOnOneThread(BatchFiller& filler,
-                                             const PresenceSettings& settings,
+PresenceOutcome::Status WriteRowsOnOneThread(BatchFiller& filler, const PresenceSettings& settings,
                                              std::ostream& out) {
   using Status = PresenceOutcome::Status;
   WorkerPool pool(0);

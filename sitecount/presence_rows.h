@@ -30,13 +30,13 @@ struct PresenceProgress {
 
 // How a presence run counts and writes.
 struct PresenceSettings {
-  int output_format = 1;            // 0 presence flags, 1 counts, other: empty cells
+  int output_format = 1;  // 0 presence flags, 1 counts, other: empty cells
   std::size_t motif_count = 0;
-  std::size_t longest_motif = 0;    // pieces of a long record overlap by this less one
-  std::size_t threads = 1;          // counting threads; above 1 a reader thread runs too
-  std::size_t piece_residues = std::size_t{1} << 20;   // residues read per piece at most
-  std::size_t batch_residues = std::size_t{1} << 21;   // residues per batch, about
-  std::size_t batch_records = 1024;                    // records per batch at most
+  std::size_t longest_motif = 0;  // pieces of a long record overlap by this less one
+  std::size_t threads = 1;        // counting threads; above 1 a reader thread runs too
+  std::size_t piece_residues = std::size_t{1} << 20;  // residues read per piece at most
+  std::size_t batch_residues = std::size_t{1} << 21;  // residues per batch, about
+  std::size_t batch_records = 1024;                   // records per batch at most
   // Makes the counter of one thread; called once per counting thread.
   std::function<std::unique_ptr<PieceCounter>()> make_counter;
   // Kept up to date while the input is read, when set.
@@ -46,10 +46,10 @@ struct PresenceSettings {
 // How a presence run ended.
 struct PresenceOutcome {
   enum class Status {
-    kDone,          // every row written
-    kWriteFailed,   // the output stream failed
-    kReadFailed,    // the input could not be read to its end; the rows are short
-    kOutOfMemory,   // memory ran out; `record` says how far the reading had come
+    kDone,         // every row written
+    kWriteFailed,  // the output stream failed
+    kReadFailed,   // the input could not be read to its end; the rows are short
+    kOutOfMemory,  // memory ran out; `record` says how far the reading had come
   };
   Status status = Status::kDone;
   std::uint64_t record = 0;  // records whose header was read, counted from 1
@@ -59,5 +59,6 @@ struct PresenceOutcome {
 // file order, holding only a few batches of records at a time. A record longer than a
 // piece is counted in pieces that overlap by the longest motif less one, each start in
 // exactly one piece.
-[[nodiscard]] PresenceOutcome WritePresenceRows(FastaReader& reader, const PresenceSettings& settings,
-                                  std::ostream& out);
+[[nodiscard]] PresenceOutcome WritePresenceRows(FastaReader& reader,
+                                                const PresenceSettings& settings,
+                                                std::ostream& out);

@@ -58,9 +58,9 @@ void ProgressLine::Run() {
   do {
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     const std::uint64_t residues = progress_.residues.load(std::memory_order_relaxed);
-    std::string line = "\rSitecount: " +
-                       Grouped(progress_.records.load(std::memory_order_relaxed)) +
-                       " records, " + Grouped(residues) + " residues";
+    std::string line =
+        "\rSitecount: " + Grouped(progress_.records.load(std::memory_order_relaxed)) +
+        " records, " + Grouped(residues) + " residues";
     char rate[64];
     const double per_second = static_cast<double>(residues) / seconds;
     if (per_second >= 1e6) {
@@ -70,8 +70,8 @@ void ProgressLine::Run() {
     }
     line += rate;
     if (input_bytes_ > 0) {
-      const double share = 100.0 * static_cast<double>(source_.bytes()) /
-                           static_cast<double>(input_bytes_);
+      const double share =
+          100.0 * static_cast<double>(source_.bytes()) / static_cast<double>(input_bytes_);
       std::snprintf(rate, sizeof rate, ", %.0f%% read", share < 100 ? share : 100.0);
       line += rate;
     }

@@ -19,9 +19,9 @@ TEST(WorkerPool, EveryThreadRunsEachJobAndAFailureComesBackAfterAllFinished) {
     // usable, and the next job runs clean.
     std::atomic<std::size_t> finished{0};
     EXPECT_THROW(pool.Run([&](std::size_t thread_index) {
-                   if (thread_index + 1 == pool.size()) throw std::runtime_error("job");
-                   ++finished;
-                 }),
+      if (thread_index + 1 == pool.size()) throw std::runtime_error("job");
+      ++finished;
+    }),
                  std::runtime_error);
     EXPECT_EQ(finished, pool.size() - 1);
     EXPECT_NO_THROW(pool.Run([](std::size_t) {}));

@@ -1,6 +1,3 @@
-#include "scorefit/coefficient_table.h"
-#include "scorefit/prediction_table.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -12,6 +9,8 @@
 
 #include "common/diagnostics.h"
 #include "common/number_text.h"
+#include "scorefit/coefficient_table.h"
+#include "scorefit/prediction_table.h"
 
 namespace {
 
@@ -96,6 +95,51 @@ TEST(WritePredictionTable, AgreesWithAnIndependentSumOnARandomTable) {
     expected += ReferenceRow(line, b);
   }
   EXPECT_EQ(Predict(table, b), expected);
+}
+
+// A table of several read blocks, with blank lines before the header and among the rows,
+// predicted on one, two and three threads: the same bytes as the row-by-row reference; a
+// row too wide deep in the table is named by its line on every thread count.
+TEST(WritePredictionTable, BlocksAndThreadsNeverChangeTheTable) {
+  std::mt19937 random(20261209);
+  std::uniform_real_distribution<double> coefficient(-2, 2);
+  std::uniform_int_distribution<int> count(0, 12);
+  const int motifs = 40;
+  std::vector<double> b;
+  for (int k = 0; k <= motifs; ++k) b.push_back(coefficient(random));
+  std::string table = "\n\t\nPeak score\tLn(Peak score)";
+  for (int k = 0; k < motifs; ++k) table += "\tm" + std::to_string(k);
+  std::string expected = table;
+  expected.erase(0, 3);
+  expected += "\tPredicted\n";
+  table += "\n";
+  std::size_t lines = 3;
+  while (table.size() < (std::size_t{5} << 20)) {
+    std::string line = std::to_string(lines) + "\t1.5";
+    for (int k = 0; k < motifs; ++k) {
+      line += '\t';
+      line += std::to_string(count(random));
+    }
+    table += line + (lines % 1000 == 0 ? "\n\n" : "\n");
+    lines += lines % 1000 == 0 ? 2 : 1;
+    expected += ReferenceRow(line, b);
+  }
+  table.pop_back();  // the last line without its line feed
+  for (const std::size_t threads : {1, 2, 3}) {
+    std::istringstream in(table);
+    std::ostringstream out;
+    ASSERT_EQ(WritePredictionTable(in, b, out, threads).status, PredictionOutcome::Status::kDone);
+    EXPECT_TRUE(out.str() == expected) << threads << " threads";
+
+    const std::size_t line_end = table.find('\n', table.find("\n40000\t") + 1);
+    const std::string wide = table.substr(0, line_end) + "\t1\t2" + table.substr(line_end);
+    std::istringstream wide_in(wide);
+    std::ostringstream wide_out;
+    const PredictionOutcome outcome = WritePredictionTable(wide_in, b, wide_out, threads);
+    EXPECT_EQ(outcome.status, PredictionOutcome::Status::kBadRow);
+    EXPECT_EQ(outcome.line_number, 40001u);
+    EXPECT_EQ(outcome.field_count, static_cast<std::size_t>(motifs + 4));
+  }
 }
 
 TEST(WritePredictionTable, RefusesAnEmptyModelAndReportsAFailedOutput) {

@@ -1,0 +1,194 @@
+#include "motifs/anchor_engine.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <limits>
+
+#include "common/nucleotide.h"
+
+namespace {
+
+// The longest anchor: 4^8 buckets, a table that stays in the second-level cache.
+constexpr std::size_t kLongestAnchor = 8;
+// An anchor that matches more words than this is not selective enough to be worth its
+// entries; its motif is counted another way.
+constexpr std::size_t kMostWordsPerAnchor = 256;
+
+// The bases a motif symbol takes (A 1, T 2, G 4, C 8); none for "-", "+" and codes that
+// are no symbol, which never match A, C, G or T.
+std::uint8_t BaseMask(NucleotideCode code) {
+  return static_cast<std::uint8_t>(nucleotide_detail::kBasesOf[SymbolIndex(code)]);
+}
+
+// The base mask of a sequence residue: one bit for A, T, G, C (codes 0 to 3), none for
+// every other code.
+constexpr std::array<std::uint8_t, 256> kResidueMask = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (std::size_t code = 0; code < 4; ++code) table[code] = static_cast<std::uint8_t>(1u << code);
+  return table;
+}();
+
+// Where one strand of a motif is anchored: the offset of the window and how many words it
+// matches.
+struct AnchorChoice {
+  std::size_t offset = 0;
+  std::size_t length = 0;
+  std::size_t words = 0;
+};
+
+// The window of min(8, length) positions that matches the fewest words. A strand with a
+// position that takes no base matches no word at all.
+AnchorChoice ChooseAnchor(const std::vector<std::uint8_t>& masks) {
+  AnchorChoice best;
+  best.length = std::min(kLongestAnchor, masks.size());
+  best.words = std::numeric_limits<std::size_t>::max();
+  for (std::size_t offset = 0; offset + best.length <= masks.size(); ++offset) {
+    std::size_t words = 1;
+    for (std::size_t position = offset; position < offset + best.length; ++position) {
+      // Capped, so that a long run of N cannot overflow the product.
+      words =
+          std::min<std::size_t>(words * static_cast<std::size_t>(std::popcount(masks[position])),
+                                kMostWordsPerAnchor + 1);
+    }
+    if (words < best.words) {
+      best.words = words;
+      best.offset = offset;
+    }
+  }
+  return best;
+}
+
+std::vector<std::uint8_t> StrandMasks(const std::vector<NucleotideCode>& codes) {
+  std::vector<std::uint8_t> masks(codes.size());
+  for (std::size_t position = 0; position < codes.size(); ++position) {
+    masks[position] = BaseMask(codes[position]);
+  }
+  return masks;
+}
+
+double Rate(const AnchorChoice& choice) {
+  if (choice.words > kMostWordsPerAnchor) return std::numeric_limits<double>::infinity();
+  return static_cast<double>(choice.words) /
+         static_cast<double>(std::size_t{1} << (2 * choice.length));
+}
+
+// Calls add(word) for every word of A, C, G, T (2 bits a base, first base highest) that
+// the masks in [first, first + length) match.
+template <typename Add>
+void ForEachWord(const std::uint8_t* masks, std::size_t length, std::uint32_t prefix, Add&& add) {
+  if (length == 0) {
+    add(prefix);
+    return;
+  }
+  for (std::uint32_t base = 0; base < 4; ++base) {
+    if ((masks[0] & (1u << base)) == 0) continue;
+    ForEachWord(masks + 1, length - 1, (prefix << 2) | base, add);
+  }
+}
+
+}  // namespace
+
+double AnchorCountEngine::AnchorRate(const IUPAC_Motif& motif) {
+  if (motif.codes.empty()) return std::numeric_limits<double>::infinity();
+  const double forward = Rate(ChooseAnchor(StrandMasks(motif.codes)));
+  if (motif.codes == motif.revComplCodes) return forward;
+  return forward + Rate(ChooseAnchor(StrandMasks(motif.revComplCodes)));
+}
+
+AnchorCountEngine::AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs,
+                                     std::span<const std::uint32_t> indices) {
+  // Anchors gathered per length, then sorted into their buckets.
+  struct Anchor {
+    std::uint32_t word;
+    Entry entry;
+  };
+  std::array<std::vector<Anchor>, kLongestAnchor + 1> by_length;
+  for (const std::uint32_t motif_index : indices) {
+    const IUPAC_Motif& motif = motifs[motif_index];
+    Pattern pattern{motif_index, static_cast<std::uint32_t>(motif.codes.size()), 0, 0};
+    const std::vector<std::uint8_t> forward = StrandMasks(motif.codes);
+    const std::vector<std::uint8_t> reverse = StrandMasks(motif.revComplCodes);
+    pattern.forward = masks_.size();
+    masks_.insert(masks_.end(), forward.begin(), forward.end());
+    pattern.reverse = masks_.size();
+    masks_.insert(masks_.end(), reverse.begin(), reverse.end());
+    const auto pattern_index = static_cast<std::uint32_t>(patterns_.size());
+    patterns_.push_back(pattern);
+    // A palindrome's reverse strand is its forward one: anchored once.
+    const bool palindrome = motif.codes == motif.revComplCodes;
+    for (std::uint8_t strand = 0; strand < (palindrome ? 1 : 2); ++strand) {
+      const std::vector<std::uint8_t>& masks = strand == 0 ? forward : reverse;
+      const AnchorChoice choice = ChooseAnchor(masks);
+      const Entry entry{pattern_index, static_cast<std::uint16_t>(choice.offset), strand};
+      ForEachWord(masks.data() + choice.offset, choice.length, 0, [&](std::uint32_t word) {
+        by_length[choice.length].push_back({word, entry});
+      });
+    }
+  }
+  for (std::size_t length = 1; length <= kLongestAnchor; ++length) {
+    const std::vector<Anchor>& anchors = by_length[length];
+    if (anchors.empty()) continue;
+    Table& table = tables_.emplace_back();
+    table.length = length;
+    table.starts.assign((std::size_t{1} << (2 * length)) + 1, 0);
+    for (const Anchor& anchor : anchors) ++table.starts[anchor.word + 1];
+    for (std::size_t word = 1; word < table.starts.size(); ++word) {
+      table.starts[word] += table.starts[word - 1];
+    }
+    table.entries.resize(anchors.size());
+    std::vector<std::uint32_t> next(table.starts.begin(), table.starts.end() - 1);
+    for (const Anchor& anchor : anchors) table.entries[next[anchor.word]++] = anchor.entry;
+  }
+}
+
+bool AnchorCountEngine::Matches(const std::uint8_t* codes, std::size_t mask_offset,
+                                std::size_t length) const {
+  const std::uint8_t* masks = masks_.data() + mask_offset;
+  for (std::size_t position = 0; position < length; ++position) {
+    if ((kResidueMask[codes[position]] & masks[position]) == 0) return false;
+  }
+  return true;
+}
+
+void AnchorCountEngine::Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
+                              std::span<std::uint64_t> counts) const {
+  const std::size_t size = codes.size();
+  const std::uint8_t* data = codes.data();
+  std::uint32_t word = 0;  // the last bases, 2 bits each, the latest lowest
+  std::size_t run = 0;     // bases of A, C, G, T in a row up to here
+  for (std::size_t end = 0; end < size; ++end) {
+    const std::uint8_t code = data[end];
+    if (code >= 4) {
+      // N, and any code that the exact path does not take, matches nothing: no window
+      // across it can match.
+      run = 0;
+      continue;
+    }
+    word = (word << 2) | code;
+    ++run;
+    for (const Table& table : tables_) {
+      if (run < table.length) break;
+      const std::uint32_t key = word & ((std::uint32_t{1} << (2 * table.length)) - 1);
+      const std::size_t anchor_start = end + 1 - table.length;
+      for (std::uint32_t index = table.starts[key]; index < table.starts[key + 1]; ++index) {
+        const Entry& entry = table.entries[index];
+        if (anchor_start < entry.offset) continue;
+        const std::size_t start = anchor_start - entry.offset;
+        const Pattern& pattern = patterns_[entry.pattern];
+        if (start >= start_limit || start + pattern.length > size) continue;
+        const std::uint8_t* at = data + start;
+        if (entry.reverse != 0) {
+          // A start where both strands match counts once, through the forward strand.
+          if (!Matches(at, pattern.reverse, pattern.length) ||
+              Matches(at, pattern.forward, pattern.length)) {
+            continue;
+          }
+        } else if (!Matches(at, pattern.forward, pattern.length)) {
+          continue;
+        }
+        ++counts[pattern.motif];
+      }
+    }
+  }
+}

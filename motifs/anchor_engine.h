@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "motifs/iupac_motif.h"
+
+// Counts motifs by a short exact anchor instead of advancing every motif at every residue:
+// each strand of a motif is indexed by the q <= 8 consecutive positions that match the
+// fewest words, expanded into every word of A, C, G, T they match; one pass over the
+// sequence keeps a rolling 2-bit code of the last bases, looks up the motifs whose anchor
+// it is, and checks only those. Its cost follows the candidates found, not the letters of
+// all motifs. Counts agree with CountOccurrences and MOTORIENT_ANY.
+class AnchorCountEngine {
+ public:
+  // Indexes motifs[index] for each index in `indices`; every one must be indexable
+  // (AnchorRate below is finite).
+  AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs, std::span<const std::uint32_t> indices);
+
+  // Expected candidates per residue of a motif on uniform bases, both strands: what its
+  // anchor costs to check. Infinite for a motif that cannot be indexed (empty, or whose
+  // best anchor expands into more words than an index takes).
+  static double AnchorRate(const IUPAC_Motif& motif);
+
+  // True when the residue code `code` (a byte, 0 to 17) needs the exact match rule that the
+  // anchor does not apply: an ambiguity symbol or "-" in a sequence. A, C, G, T are
+  // anchored; N, "+" and any code that is no symbol match nothing anyway.
+  static bool NeedsExactPath(std::uint8_t code) { return code >= 4 && code < 16; }
+
+  // Adds to counts[m] the number of start positions p of each indexed motif m with
+  // p < start_limit and p + length(m) <= codes.size(). `codes` are residue codes as bytes,
+  // none of which NeedsExactPath.
+  void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
+             std::span<std::uint64_t> counts) const;
+
+ private:
+  // An anchor of one strand of one motif, in the bucket of each word it matches.
+  struct Entry {
+    std::uint32_t pattern;  // index into patterns_
+    std::uint16_t offset;   // where the anchor starts in the motif
+    std::uint8_t reverse;   // 1: the reverse complement, counted only where the forward
+                            // strand does not match at the same start
+  };
+  struct Pattern {
+    std::uint32_t motif;
+    std::uint32_t length;
+    std::size_t forward;  // base masks of the motif, in masks_
+    std::size_t reverse;  // base masks of its reverse complement, in masks_
+  };
+  // The index of the anchors of one length q: the entries of word w (2 bits a base, the
+  // first base highest) are entries[starts[w]] to entries[starts[w + 1]].
+  struct Table {
+    std::size_t length = 0;
+    std::vector<std::uint32_t> starts;
+    std::vector<Entry> entries;
+  };
+
+  bool Matches(const std::uint8_t* codes, std::size_t mask_offset, std::size_t length) const;
+
+  std::vector<Pattern> patterns_;
+  std::vector<std::uint8_t> masks_;  // per position, the bases it takes (A 1, T 2, G 4, C 8)
+  std::vector<Table> tables_;        // one per anchor length in use, shortest first
+};

@@ -1,0 +1,94 @@
+#include "motifs/anchor_engine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/nucleotide.h"
+
+namespace {
+
+IUPAC_Motif MotifOf(const std::string& letters) { return IUPAC_Motif(letters); }
+
+// Random motifs over every symbol, mostly bases so that they hit; now and then a
+// palindrome made of a word and its reverse complement.
+std::vector<IUPAC_Motif> RandomMotifs(std::mt19937& random, std::size_t count) {
+  std::uniform_int_distribution<std::size_t> length(1, 24);
+  std::uniform_int_distribution<int> roll(0, 99);
+  std::uniform_int_distribution<std::size_t> symbol(0, NucleotideLetters.size() - 1);
+  std::uniform_int_distribution<std::size_t> base(0, 3);
+  std::vector<IUPAC_Motif> motifs;
+  for (std::size_t index = 0; index < count; ++index) {
+    std::string letters;
+    const std::size_t size = length(random);
+    for (std::size_t position = 0; position < size; ++position) {
+      letters +=
+          roll(random) < 75 ? NucleotideLetters[base(random)] : NucleotideLetters[symbol(random)];
+    }
+    IUPAC_Motif motif = MotifOf(letters);
+    if (roll(random) < 15) {
+      motif.codes.insert(motif.codes.end(), motif.revComplCodes.begin(), motif.revComplCodes.end());
+      motif.length = static_cast<std::uint32_t>(motif.codes.size());
+      motif.BuildReverseComplement();
+    }
+    motifs.push_back(motif);
+  }
+  motifs.push_back(MotifOf("NNNNNNNNNN"));
+  motifs.push_back(MotifOf("GAATTC"));
+  return motifs;
+}
+
+}  // namespace
+
+// Every indexable motif, on sequences of bases, N and codes that are no symbol, whole and
+// in overlapping pieces, counts what the reference count does.
+TEST(AnchorCountEngine, AgreesWithTheReferenceCountWholeAndInPieces) {
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<IUPAC_Motif> motifs = RandomMotifs(random, 60);
+    std::vector<std::uint32_t> indices;
+    std::size_t longest = 1;
+    for (std::uint32_t index = 0; index < motifs.size(); ++index) {
+      if (std::isfinite(AnchorCountEngine::AnchorRate(motifs[index]))) indices.push_back(index);
+      longest = std::max(longest, motifs[index].codes.size());
+    }
+    const AnchorCountEngine engine(motifs, indices);
+    std::uniform_int_distribution<int> roll(0, 99);
+    std::uniform_int_distribution<int> base(0, 3);
+    std::vector<std::uint8_t> bytes(1 + random() % 3000);
+    std::vector<NucleotideCode> codes(bytes.size());
+    for (std::size_t position = 0; position < bytes.size(); ++position) {
+      const int kind = roll(random);
+      bytes[position] = static_cast<std::uint8_t>(kind < 95 ? base(random) : kind < 98 ? 16 : 17);
+      codes[position] = bytes[position];
+    }
+    std::vector<std::uint64_t> whole(motifs.size(), 0);
+    engine.Count(bytes, bytes.size(), whole);
+    std::vector<std::uint64_t> pieces(motifs.size(), 0);
+    for (std::size_t start = 0; start < bytes.size();) {
+      const std::size_t part = std::min<std::size_t>(1 + random() % 200, bytes.size() - start);
+      const std::size_t end = std::min(bytes.size(), start + part + longest - 1);
+      engine.Count(std::span(bytes).subspan(start, end - start), part, pieces);
+      start += part;
+    }
+    for (const std::uint32_t index : indices) {
+      const std::uint64_t expected = motifs[index].CountOccurrences(codes, MOTORIENT_ANY);
+      ASSERT_EQ(whole[index], expected) << "motif " << motifs[index].MotifString(0, 0);
+      ASSERT_EQ(pieces[index], expected) << "motif " << motifs[index].MotifString(0, 0);
+    }
+  }
+}
+
+TEST(AnchorCountEngine, RatesFollowTheSelectivityOfTheBestWindow) {
+  EXPECT_DOUBLE_EQ(AnchorCountEngine::AnchorRate(MotifOf("GAATTC")), 1.0 / 4096);  // palindrome
+  EXPECT_DOUBLE_EQ(AnchorCountEngine::AnchorRate(MotifOf("GATC")), 1.0 / 256);
+  EXPECT_DOUBLE_EQ(AnchorCountEngine::AnchorRate(MotifOf("GGATG")), 2.0 / 1024);
+  EXPECT_DOUBLE_EQ(AnchorCountEngine::AnchorRate(MotifOf("ACGTACGTNNNNNN")), 2.0 / 65536);
+  EXPECT_DOUBLE_EQ(AnchorCountEngine::AnchorRate(MotifOf("AC-GT")), 0.0);
+  EXPECT_TRUE(std::isinf(AnchorCountEngine::AnchorRate(MotifOf("NNNNNNNNNN"))));
+  EXPECT_TRUE(std::isinf(AnchorCountEngine::AnchorRate(IUPAC_Motif())));
+}
