@@ -1,34 +1,106 @@
 #include "motifs/motif_engine.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
-#include <cstdlib>
 #include <limits>
-#include <string_view>
 #include <utility>
+#include <vector>
 
-using motif_engine_detail::kBlockWords;
-using motif_engine_detail::kCodeRows;
-using motif_engine_detail::kCounterBits;
-using motif_engine_detail::kResiduesPerPiece;
-using motif_engine_detail::LongScanJob;
-using motif_engine_detail::ScanJob;
-using motif_engine_detail::WordBlock;
+#include "motifs/motif_kernels.h"
+
+using motif_kernels::kBlockWords;
+using motif_kernels::kCodeRows;
+using motif_kernels::kCounterBits;
+using motif_kernels::kResiduesPerPiece;
+using motif_kernels::LongScanJob;
+using motif_kernels::ScanJob;
+using motif_kernels::WordBlock;
+
+// Reused between calls: each buffer grows to the largest engine served and stays.
+struct MotifCountScratch::Buffers {
+  std::array<std::uint8_t, kResiduesPerPiece> codes{};  // SymbolIndex of each residue
+  std::vector<WordBlock> state;
+  std::vector<WordBlock> hit_counters;
+  std::vector<WordBlock> slot_counts;
+  std::vector<std::uint64_t> long_forward;
+  std::vector<std::uint64_t> long_reverse;
+  std::vector<std::uint64_t> long_hits;
+};
+
+MotifCountScratch::MotifCountScratch() = default;
+MotifCountScratch::~MotifCountScratch() = default;
+MotifCountScratch::MotifCountScratch(MotifCountScratch&&) noexcept = default;
+MotifCountScratch& MotifCountScratch::operator=(MotifCountScratch&&) noexcept = default;
+
+struct MotifCountEngine::Layout {
+  using Buffers = MotifCountScratch::Buffers;
+
+  // Where one motif's hit counter sits in the packed counters.
+  struct CounterSlot {
+    std::uint32_t motif;
+    std::uint32_t length;
+    std::uint32_t block;  // counter block, twin blocks first
+    std::uint32_t lane;   // word within the block
+    std::uint32_t rank;   // order of the field within its word
+    std::uint32_t shift;  // lowest bit of the counter field
+  };
+  // A motif longer than a word. Its positions fill consecutive words of the long-motif
+  // state, the first position highest and the last one at bit 0 of word end_word.
+  struct LongPattern {
+    std::uint32_t motif;
+    std::uint32_t length;
+    std::size_t end_word;
+  };
+
+  Layout(const MotifSet& motifs, MotifKernel kernel);
+
+  void BuildShortPatterns(const MotifSet& motifs, std::vector<std::uint32_t> twins,
+                          std::vector<std::uint32_t> palindromes);
+  void BuildLongPatterns(const MotifSet& motifs, std::vector<std::uint32_t> indices);
+  // Clear the scratch for one call and describe the work of the kernels.
+  ScanJob PrepareShortScan(Buffers& scratch) const;
+  LongScanJob PrepareLongScan(Buffers& scratch) const;
+  // Add the hits of the last residue scanned to the motifs of at least min_length
+  // positions; the short ones also clear their packed counters.
+  void CountShortEnds(std::vector<WordBlock>& hit_counters, std::size_t min_length,
+                      std::span<std::uint64_t> counts) const;
+  void CountLongEnds(const Buffers& scratch, std::size_t min_length,
+                     std::span<std::uint64_t> counts) const;
+
+  std::size_t longest_short_ = 0;
+  void (*scan_blocks_)(const ScanJob&) = nullptr;
+  void (*scan_long_)(const LongScanJob&) = nullptr;
+
+  std::size_t twin_blocks_ = 0;
+  std::size_t single_blocks_ = 0;
+  std::vector<WordBlock> twin_masks_;
+  std::vector<WordBlock> single_masks_;
+  std::vector<WordBlock> first_bits_;
+  std::vector<WordBlock> end_bits_;
+  std::vector<WordBlock> field_shifts_;
+  std::size_t ranks_ = 0;
+  std::vector<CounterSlot> slots_;  // longest motif first
+
+  std::size_t long_words_ = 0;  // a multiple of kBlockWords
+  std::size_t longest_long_ = 0;
+  std::vector<LongPattern> long_patterns_;  // longest first
+  std::vector<std::uint64_t> long_masks_;   // strands, then code rows, then words
+  std::vector<std::uint64_t> long_first_bits_;
+  std::vector<std::uint64_t> long_end_bits_;
+};
 
 namespace {
 
 constexpr std::size_t kWordBits = 64;
 constexpr std::uint64_t kFieldMask = (std::uint64_t{1} << kCounterBits) - 1;
 
-// Row of the mask tables for a code: values outside 0 to 16 share the all-zero row 17.
-inline std::uint8_t RowOf(NucleotideCode code) {
+// The mask row of a residue: SymbolIndex, worked out on 32 bits so that the conversion of
+// a run vectorises as wide as it can.
+inline std::uint8_t MaskRow(NucleotideCode code) {
   const auto value = static_cast<std::uint32_t>(code);
-  return static_cast<std::uint8_t>(value < 17 ? value : 17);
-}
-
-inline bool Matches(std::size_t sequence_row, NucleotideCode motif_code) {
-  const auto motif_value = static_cast<std::uint32_t>(motif_code);
-  return sequence_row < 17 && motif_value < 17 && CodeMatch[sequence_row][motif_value] != 0;
+  return static_cast<std::uint8_t>(
+      value < static_cast<std::uint32_t>(kNucleotideSymbolCount) ? value : kNotNucleotide);
 }
 
 bool KernelSupported(MotifKernel kernel) {
@@ -56,18 +128,6 @@ MotifKernel ResolveKernel(MotifKernel requested) {
     if (KernelSupported(kernel)) return kernel;
   }
   return MotifKernel::kScalar;
-}
-
-// SITECOUNT_KERNEL lets a test run force each code path on one machine; an unknown value
-// means the default choice.
-MotifKernel KernelFromEnvironment() {
-  const char* value = std::getenv("SITECOUNT_KERNEL");
-  if (value == nullptr) return MotifKernel::kBest;
-  const std::string_view name(value);
-  if (name == "scalar") return MotifKernel::kScalar;
-  if (name == "avx2") return MotifKernel::kAvx2;
-  if (name == "avx512") return MotifKernel::kAvx512;
-  return MotifKernel::kBest;
 }
 
 // A motif is usable when it has positions and a reverse complement of the same size; any
@@ -134,14 +194,15 @@ class WordPacker {
   std::array<std::vector<std::size_t>, kWordBits + 1> words_by_free_bits_;
 };
 
-// Sets, in each code's row, the bits of the pattern positions that the code matches. The
-// first motif position sits at the highest bit, as the state shifts towards bit 0.
+// Sets, in each code's row, the bits of the pattern positions that the code matches (the
+// row of kNotNucleotide matches nothing). The first motif position sits at the highest
+// bit, as the state shifts towards bit 0.
 void SetPatternBits(const std::vector<NucleotideCode>& pattern, std::size_t shift, WordBlock* rows,
                     std::size_t lane) {
   const std::size_t length = pattern.size();
   for (std::size_t row = 0; row < kCodeRows; ++row) {
     for (std::size_t i = 0; i < length; ++i) {
-      if (Matches(row, pattern[i])) {
+      if (kCodeMatchOrNone[row][SymbolIndex(pattern[i])] != 0) {
         rows[row].word[lane] |= std::uint64_t{1} << (shift + length - 1 - i);
       }
     }
@@ -153,24 +214,35 @@ std::size_t BlocksFor(std::size_t words) { return (words + kBlockWords - 1) / kB
 }  // namespace
 
 MotifCountEngine::MotifCountEngine(const MotifSet& motifs)
-    : MotifCountEngine(motifs, KernelFromEnvironment()) {}
+    : MotifCountEngine(motifs, MotifKernel::kBest) {}
 
 MotifCountEngine::MotifCountEngine(const MotifSet& motifs, MotifKernel requested)
     : motif_count_(motifs.motifs.size()), kernel_(ResolveKernel(requested)) {
-  switch (kernel_) {
+  for (const IUPAC_Motif& motif : motifs.motifs) {
+    longest_motif_ = std::max(longest_motif_, motif.codes.size());
+  }
+  layout_ = std::make_unique<const Layout>(motifs, kernel_);
+}
+
+MotifCountEngine::~MotifCountEngine() = default;
+MotifCountEngine::MotifCountEngine(MotifCountEngine&&) noexcept = default;
+MotifCountEngine& MotifCountEngine::operator=(MotifCountEngine&&) noexcept = default;
+
+MotifCountEngine::Layout::Layout(const MotifSet& motifs, MotifKernel kernel) {
+  switch (kernel) {
 #if defined(MOTIF_ENGINE_X86_KERNELS)
     case MotifKernel::kAvx512:
-      scan_blocks_ = motif_engine_detail::ScanBlocksAvx512;
-      scan_long_ = motif_engine_detail::ScanLongAvx512;
+      scan_blocks_ = motif_kernels::ScanBlocksAvx512;
+      scan_long_ = motif_kernels::ScanLongAvx512;
       break;
     case MotifKernel::kAvx2:
-      scan_blocks_ = motif_engine_detail::ScanBlocksAvx2;
-      scan_long_ = motif_engine_detail::ScanLongAvx2;
+      scan_blocks_ = motif_kernels::ScanBlocksAvx2;
+      scan_long_ = motif_kernels::ScanLongAvx2;
       break;
 #endif
     default:
-      scan_blocks_ = motif_engine_detail::ScanBlocksScalar;
-      scan_long_ = motif_engine_detail::ScanLongScalar;
+      scan_blocks_ = motif_kernels::ScanBlocksScalar;
+      scan_long_ = motif_kernels::ScanLongScalar;
       break;
   }
 
@@ -179,7 +251,6 @@ MotifCountEngine::MotifCountEngine(const MotifSet& motifs, MotifKernel requested
   std::vector<std::uint32_t> long_motifs;
   for (std::size_t m = 0; m < motifs.motifs.size(); ++m) {
     const IUPAC_Motif& motif = motifs.motifs[m];
-    longest_motif_ = std::max(longest_motif_, motif.codes.size());
     if (!Searchable(motif)) continue;
     const auto motif_index = static_cast<std::uint32_t>(m);
     if (motif.codes.size() > kWordBits) {
@@ -205,8 +276,9 @@ const char* MotifCountEngine::KernelName() const {
   }
 }
 
-void MotifCountEngine::BuildShortPatterns(const MotifSet& motifs, std::vector<std::uint32_t> twins,
-                                          std::vector<std::uint32_t> palindromes) {
+void MotifCountEngine::Layout::BuildShortPatterns(const MotifSet& motifs,
+                                                  std::vector<std::uint32_t> twins,
+                                                  std::vector<std::uint32_t> palindromes) {
   // Widest first packs tightest. Palindromes first fill the room left in the twin blocks,
   // both strands holding the same pattern there, and only the rest get blocks of their own.
   const auto widest_first = [&](std::uint32_t a, std::uint32_t b) {
@@ -278,8 +350,8 @@ void MotifCountEngine::BuildShortPatterns(const MotifSet& motifs, std::vector<st
                    [](const CounterSlot& a, const CounterSlot& b) { return a.length > b.length; });
 }
 
-void MotifCountEngine::BuildLongPatterns(const MotifSet& motifs,
-                                         std::vector<std::uint32_t> indices) {
+void MotifCountEngine::Layout::BuildLongPatterns(const MotifSet& motifs,
+                                                 std::vector<std::uint32_t> indices) {
   // Longest first, so that past start_limit the search for motifs still counting stops
   // early.
   std::stable_sort(indices.begin(), indices.end(), [&](std::uint32_t a, std::uint32_t b) {
@@ -310,7 +382,8 @@ void MotifCountEngine::BuildLongPatterns(const MotifSet& motifs,
       for (std::size_t row = 0; row < kCodeRows; ++row) {
         std::uint64_t* mask = &long_masks_[(strand * kCodeRows + row) * long_words_];
         for (std::size_t i = 0; i < codes.size(); ++i) {
-          if (Matches(row, codes[i])) set_bit(mask, end_bit + pattern.length - 1 - i);
+          if (kCodeMatchOrNone[row][SymbolIndex(codes[i])] != 0)
+            set_bit(mask, end_bit + pattern.length - 1 - i);
         }
       }
     }
@@ -321,56 +394,60 @@ void MotifCountEngine::Count(std::span<const NucleotideCode> codes, std::size_t 
                              std::span<std::uint64_t> counts, MotifCountScratch& scratch) const {
   assert(counts.size() == motif_count_);
   if (counts.size() != motif_count_) return;
+  if (!scratch.buffers_) scratch.buffers_ = std::make_unique<MotifCountScratch::Buffers>();
+  MotifCountScratch::Buffers& buffers = *scratch.buffers_;
+  const Layout& layout = *layout_;
   const std::size_t limit = std::min(start_limit, codes.size());
   if (limit == 0) return;
-  const bool short_motifs = twin_blocks_ + single_blocks_ > 0;
-  const bool long_motifs = long_words_ > 0;
-  motif_engine_detail::ScanJob short_job{};
-  motif_engine_detail::LongScanJob long_job{};
-  if (short_motifs) short_job = PrepareShortScan(scratch);
-  if (long_motifs) long_job = PrepareLongScan(scratch);
+  const bool short_motifs = layout.twin_blocks_ + layout.single_blocks_ > 0;
+  const bool long_motifs = layout.long_words_ > 0;
+  motif_kernels::ScanJob short_job{};
+  motif_kernels::LongScanJob long_job{};
+  if (short_motifs) short_job = layout.PrepareShortScan(buffers);
+  if (long_motifs) long_job = layout.PrepareLongScan(buffers);
 
   // Starts before limit: every hit counts, gathered by the kernels.
   for (std::size_t position = 0; position < limit;) {
     const std::size_t run = std::min(kResiduesPerPiece, limit - position);
-    for (std::size_t i = 0; i < run; ++i) scratch.codes[i] = RowOf(codes[position + i]);
+    for (std::size_t i = 0; i < run; ++i) buffers.codes[i] = MaskRow(codes[position + i]);
     short_job.residue_count = run;
     long_job.residue_count = run;
-    if (short_motifs) scan_blocks_(short_job);
-    if (long_motifs) scan_long_(long_job);
+    if (short_motifs) layout.scan_blocks_(short_job);
+    if (long_motifs) layout.scan_long_(long_job);
     position += run;
   }
-  for (const CounterSlot& slot : slots_) {
-    counts[slot.motif] += scratch.slot_counts[slot.block * ranks_ + slot.rank].word[slot.lane];
+  for (const Layout::CounterSlot& slot : layout.slots_) {
+    counts[slot.motif] +=
+        buffers.slot_counts[slot.block * layout.ranks_ + slot.rank].word[slot.lane];
   }
-  for (const LongPattern& pattern : long_patterns_) {
-    counts[pattern.motif] += scratch.long_hits[pattern.end_word];
+  for (const Layout::LongPattern& pattern : layout.long_patterns_) {
+    counts[pattern.motif] += buffers.long_hits[pattern.end_word];
   }
 
   // The ends of sites that start before limit but reach past it: one residue at a time,
   // and only motifs long enough to have started before limit count.
   const std::size_t short_end =
-      short_motifs ? std::min(codes.size(), limit + longest_short_ - 1) : limit;
+      short_motifs ? std::min(codes.size(), limit + layout.longest_short_ - 1) : limit;
   const std::size_t long_end =
-      long_motifs ? std::min(codes.size(), limit + longest_long_ - 1) : limit;
+      long_motifs ? std::min(codes.size(), limit + layout.longest_long_ - 1) : limit;
   short_job.flush = false;
   short_job.residue_count = 1;
   long_job.residue_count = 1;
   for (std::size_t position = limit; position < std::max(short_end, long_end); ++position) {
-    scratch.codes[0] = RowOf(codes[position]);
+    buffers.codes[0] = MaskRow(codes[position]);
     const std::size_t min_length = position - limit + 2;
     if (position < short_end) {
-      scan_blocks_(short_job);
-      CountShortEnds(scratch.hit_counters, min_length, counts);
+      layout.scan_blocks_(short_job);
+      layout.CountShortEnds(buffers.hit_counters, min_length, counts);
     }
     if (position < long_end) {
-      scan_long_(long_job);
-      CountLongEnds(scratch, min_length, counts);
+      layout.scan_long_(long_job);
+      layout.CountLongEnds(buffers, min_length, counts);
     }
   }
 }
 
-ScanJob MotifCountEngine::PrepareShortScan(MotifCountScratch& scratch) const {
+ScanJob MotifCountEngine::Layout::PrepareShortScan(Buffers& scratch) const {
   const std::size_t blocks = twin_blocks_ + single_blocks_;
   const std::size_t state_blocks = 2 * twin_blocks_ + single_blocks_;
   if (scratch.state.size() < state_blocks) scratch.state.resize(state_blocks);
@@ -397,7 +474,7 @@ ScanJob MotifCountEngine::PrepareShortScan(MotifCountScratch& scratch) const {
   return job;
 }
 
-LongScanJob MotifCountEngine::PrepareLongScan(MotifCountScratch& scratch) const {
+LongScanJob MotifCountEngine::Layout::PrepareLongScan(Buffers& scratch) const {
   const std::size_t words = long_words_;
   if (scratch.long_forward.size() < words + 1) scratch.long_forward.resize(words + 1);
   if (scratch.long_reverse.size() < words + 1) scratch.long_reverse.resize(words + 1);
@@ -418,8 +495,9 @@ LongScanJob MotifCountEngine::PrepareLongScan(MotifCountScratch& scratch) const 
   return job;
 }
 
-void MotifCountEngine::CountShortEnds(std::vector<WordBlock>& hit_counters, std::size_t min_length,
-                                      std::span<std::uint64_t> counts) const {
+void MotifCountEngine::Layout::CountShortEnds(std::vector<WordBlock>& hit_counters,
+                                              std::size_t min_length,
+                                              std::span<std::uint64_t> counts) const {
   for (const CounterSlot& slot : slots_) {
     if (slot.length < min_length) break;
     counts[slot.motif] += (hit_counters[slot.block].word[slot.lane] >> slot.shift) & kFieldMask;
@@ -427,8 +505,8 @@ void MotifCountEngine::CountShortEnds(std::vector<WordBlock>& hit_counters, std:
   std::fill_n(hit_counters.begin(), twin_blocks_ + single_blocks_, WordBlock{});
 }
 
-void MotifCountEngine::CountLongEnds(const MotifCountScratch& scratch, std::size_t min_length,
-                                     std::span<std::uint64_t> counts) const {
+void MotifCountEngine::Layout::CountLongEnds(const Buffers& scratch, std::size_t min_length,
+                                             std::span<std::uint64_t> counts) const {
   for (const LongPattern& pattern : long_patterns_) {
     if (pattern.length < min_length) break;
     counts[pattern.motif] +=

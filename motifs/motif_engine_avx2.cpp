@@ -3,12 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "motifs/motif_engine.h"
+#include "motifs/motif_kernels.h"
 
 // Compiled with -mavx2 and only called when the processor has AVX2. Nothing here may be
 // an inline function shared with other translation units, or a copy built for AVX2 could
 // serve callers on processors without it.
-namespace motif_engine_detail {
+namespace motif_kernels {
 namespace {
 
 struct Pair {
@@ -58,58 +58,25 @@ void Flush(const ScanJob& job, std::size_t block, Pair& hits) {
   hits.high = _mm256_setzero_si256();
 }
 
-// Scans kGroup twin blocks side by side: the shift-and step of one block waits on its
-// previous residue, so several blocks in flight keep the vector units busy.
-template <std::size_t kGroup>
-void ScanTwins(const ScanJob& job, std::size_t first_block) {
+// Scans kGroup blocks side by side, twin blocks (both strands) or single ones: the
+// shift-and step of one block waits on its previous residue, so several blocks in flight
+// keep the vector units busy. Twin blocks come first among the counters and own two state
+// blocks each.
+template <bool kTwin, std::size_t kGroup>
+void ScanGroup(const ScanJob& job, std::size_t first_block) {
+  const std::size_t first_counter = kTwin ? first_block : job.twin_blocks + first_block;
   const WordBlock* masks[kGroup];
   Pair forward[kGroup], reverse[kGroup], hits[kGroup];
   for (std::size_t g = 0; g < kGroup; ++g) {
     const std::size_t block = first_block + g;
-    masks[g] = job.twin_masks + block * 2 * kCodeRows;
-    forward[g] = Load(job.state[2 * block]);
-    reverse[g] = Load(job.state[2 * block + 1]);
-    hits[g] = Load(job.hit_counters[block]);
-  }
-  for (std::size_t start = 0; start < job.residue_count; start += kResiduesPerFlush) {
-    const std::size_t stop = RunEnd(job, start);
-    for (std::size_t j = start; j < stop; ++j) {
-      const std::size_t row = job.codes[j];
-      for (std::size_t g = 0; g < kGroup; ++g) {
-        const Pair first = Load(job.first_bits[first_block + g]);
-        const Pair end = Load(job.end_bits[first_block + g]);
-        const std::uint64_t* forward_mask = masks[g][row].word;
-        const std::uint64_t* reverse_mask = masks[g][kCodeRows + row].word;
-        forward[g].low = Step(forward[g].low, first.low, forward_mask);
-        forward[g].high = Step(forward[g].high, first.high, forward_mask + 4);
-        reverse[g].low = Step(reverse[g].low, first.low, reverse_mask);
-        reverse[g].high = Step(reverse[g].high, first.high, reverse_mask + 4);
-        hits[g].low =
-            AddEnds(hits[g].low, _mm256_or_si256(forward[g].low, reverse[g].low), end.low);
-        hits[g].high =
-            AddEnds(hits[g].high, _mm256_or_si256(forward[g].high, reverse[g].high), end.high);
-      }
+    if constexpr (kTwin) {
+      masks[g] = job.twin_masks + block * 2 * kCodeRows;
+      forward[g] = Load(job.state[2 * block]);
+      reverse[g] = Load(job.state[2 * block + 1]);
+    } else {
+      masks[g] = job.single_masks + block * kCodeRows;
+      forward[g] = Load(job.state[2 * job.twin_blocks + block]);
     }
-    if (job.flush || stop < job.residue_count) {
-      for (std::size_t g = 0; g < kGroup; ++g) Flush(job, first_block + g, hits[g]);
-    }
-  }
-  for (std::size_t g = 0; g < kGroup; ++g) {
-    const std::size_t block = first_block + g;
-    Store(job.state[2 * block], forward[g]);
-    Store(job.state[2 * block + 1], reverse[g]);
-    Store(job.hit_counters[block], hits[g]);
-  }
-}
-
-template <std::size_t kGroup>
-void ScanSingles(const ScanJob& job, std::size_t first_block) {
-  const std::size_t first_counter = job.twin_blocks + first_block;
-  const WordBlock* masks[kGroup];
-  Pair current[kGroup], hits[kGroup];
-  for (std::size_t g = 0; g < kGroup; ++g) {
-    masks[g] = job.single_masks + (first_block + g) * kCodeRows;
-    current[g] = Load(job.state[2 * job.twin_blocks + first_block + g]);
     hits[g] = Load(job.hit_counters[first_counter + g]);
   }
   for (std::size_t start = 0; start < job.residue_count; start += kResiduesPerFlush) {
@@ -119,10 +86,21 @@ void ScanSingles(const ScanJob& job, std::size_t first_block) {
       for (std::size_t g = 0; g < kGroup; ++g) {
         const Pair first = Load(job.first_bits[first_counter + g]);
         const Pair end = Load(job.end_bits[first_counter + g]);
-        current[g].low = Step(current[g].low, first.low, masks[g][row].word);
-        current[g].high = Step(current[g].high, first.high, masks[g][row].word + 4);
-        hits[g].low = AddEnds(hits[g].low, current[g].low, end.low);
-        hits[g].high = AddEnds(hits[g].high, current[g].high, end.high);
+        const std::uint64_t* forward_mask = masks[g][row].word;
+        forward[g].low = Step(forward[g].low, first.low, forward_mask);
+        forward[g].high = Step(forward[g].high, first.high, forward_mask + 4);
+        if constexpr (kTwin) {
+          const std::uint64_t* reverse_mask = masks[g][kCodeRows + row].word;
+          reverse[g].low = Step(reverse[g].low, first.low, reverse_mask);
+          reverse[g].high = Step(reverse[g].high, first.high, reverse_mask + 4);
+          hits[g].low =
+              AddEnds(hits[g].low, _mm256_or_si256(forward[g].low, reverse[g].low), end.low);
+          hits[g].high =
+              AddEnds(hits[g].high, _mm256_or_si256(forward[g].high, reverse[g].high), end.high);
+        } else {
+          hits[g].low = AddEnds(hits[g].low, forward[g].low, end.low);
+          hits[g].high = AddEnds(hits[g].high, forward[g].high, end.high);
+        }
       }
     }
     if (job.flush || stop < job.residue_count) {
@@ -130,33 +108,30 @@ void ScanSingles(const ScanJob& job, std::size_t first_block) {
     }
   }
   for (std::size_t g = 0; g < kGroup; ++g) {
-    Store(job.state[2 * job.twin_blocks + first_block + g], current[g]);
+    const std::size_t block = first_block + g;
+    if constexpr (kTwin) {
+      Store(job.state[2 * block], forward[g]);
+      Store(job.state[2 * block + 1], reverse[g]);
+    } else {
+      Store(job.state[2 * job.twin_blocks + block], forward[g]);
+    }
     Store(job.hit_counters[first_counter + g], hits[g]);
   }
 }
 
 // Runs the blocks [0, count) in pairs, and the last one alone when the count is odd.
-template <template <std::size_t> class Scan>
+template <bool kTwin>
 void ScanInPairs(const ScanJob& job, std::size_t count) {
   std::size_t block = 0;
-  for (; block + 2 <= count; block += 2) Scan<2>::Run(job, block);
-  if (block < count) Scan<1>::Run(job, block);
+  for (; block + 2 <= count; block += 2) ScanGroup<kTwin, 2>(job, block);
+  if (block < count) ScanGroup<kTwin, 1>(job, block);
 }
-
-template <std::size_t kGroup>
-struct TwinScan {
-  static void Run(const ScanJob& job, std::size_t block) { ScanTwins<kGroup>(job, block); }
-};
-template <std::size_t kGroup>
-struct SingleScan {
-  static void Run(const ScanJob& job, std::size_t block) { ScanSingles<kGroup>(job, block); }
-};
 
 }  // namespace
 
 void ScanBlocksAvx2(const ScanJob& job) {
-  ScanInPairs<TwinScan>(job, job.twin_blocks);
-  ScanInPairs<SingleScan>(job, job.single_blocks);
+  ScanInPairs<true>(job, job.twin_blocks);
+  ScanInPairs<false>(job, job.single_blocks);
 }
 
 // Words are updated in increasing order, each reading the word above before that one is
@@ -188,4 +163,4 @@ void ScanLongAvx2(const LongScanJob& job) {
   }
 }
 
-}  // namespace motif_engine_detail
+}  // namespace motif_kernels

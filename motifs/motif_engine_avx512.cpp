@@ -3,12 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "motifs/motif_engine.h"
+#include "motifs/motif_kernels.h"
 
 // Compiled with -mavx512f and only called when the processor has AVX-512. Nothing here may
 // be an inline function shared with other translation units, or a copy built for AVX-512
 // could serve callers on processors without it.
-namespace motif_engine_detail {
+namespace motif_kernels {
 namespace {
 
 // Truth tables for _mm512_ternarylogic_epi64(a, b, c).
@@ -43,20 +43,28 @@ void Flush(const ScanJob& job, std::size_t block, __m512i& hits) {
   hits = _mm512_setzero_si512();
 }
 
-// Scans kGroup twin blocks side by side: the shift-and step of one block waits on its
-// previous residue, so several blocks in flight keep the vector units busy.
-template <std::size_t kGroup>
-void ScanTwins(const ScanJob& job, std::size_t first_block) {
+// Scans kGroup blocks side by side, twin blocks (both strands) or single ones: the
+// shift-and step of one block waits on its previous residue, so several blocks in flight
+// keep the vector units busy. Twin blocks come first among the counters and own two state
+// blocks each.
+template <bool kTwin, std::size_t kGroup>
+void ScanGroup(const ScanJob& job, std::size_t first_block) {
+  const std::size_t first_counter = kTwin ? first_block : job.twin_blocks + first_block;
   const WordBlock* masks[kGroup];
   __m512i forward[kGroup], reverse[kGroup], hits[kGroup], first[kGroup], end[kGroup];
   for (std::size_t g = 0; g < kGroup; ++g) {
     const std::size_t block = first_block + g;
-    masks[g] = job.twin_masks + block * 2 * kCodeRows;
-    forward[g] = Load(job.state[2 * block]);
-    reverse[g] = Load(job.state[2 * block + 1]);
-    hits[g] = Load(job.hit_counters[block]);
-    first[g] = Load(job.first_bits[block]);
-    end[g] = Load(job.end_bits[block]);
+    if constexpr (kTwin) {
+      masks[g] = job.twin_masks + block * 2 * kCodeRows;
+      forward[g] = Load(job.state[2 * block]);
+      reverse[g] = Load(job.state[2 * block + 1]);
+    } else {
+      masks[g] = job.single_masks + block * kCodeRows;
+      forward[g] = Load(job.state[2 * job.twin_blocks + block]);
+    }
+    hits[g] = Load(job.hit_counters[first_counter + g]);
+    first[g] = Load(job.first_bits[first_counter + g]);
+    end[g] = Load(job.end_bits[first_counter + g]);
   }
   for (std::size_t start = 0; start < job.residue_count; start += kResiduesPerFlush) {
     const std::size_t stop = RunEnd(job, start);
@@ -65,61 +73,35 @@ void ScanTwins(const ScanJob& job, std::size_t first_block) {
       for (std::size_t g = 0; g < kGroup; ++g) {
         forward[g] = _mm512_ternarylogic_epi64(ShiftRightOne(forward[g]), first[g],
                                                Load(masks[g][row]), kOrThenAnd);
-        reverse[g] = _mm512_ternarylogic_epi64(ShiftRightOne(reverse[g]), first[g],
-                                               Load(masks[g][kCodeRows + row]), kOrThenAnd);
-        hits[g] = _mm512_add_epi64(
-            hits[g], _mm512_ternarylogic_epi64(forward[g], reverse[g], end[g], kOrThenAnd));
+        if constexpr (kTwin) {
+          reverse[g] = _mm512_ternarylogic_epi64(ShiftRightOne(reverse[g]), first[g],
+                                                 Load(masks[g][kCodeRows + row]), kOrThenAnd);
+          hits[g] = _mm512_add_epi64(
+              hits[g], _mm512_ternarylogic_epi64(forward[g], reverse[g], end[g], kOrThenAnd));
+        } else {
+          hits[g] = _mm512_add_epi64(hits[g], _mm512_and_si512(forward[g], end[g]));
+        }
       }
     }
     if (job.flush || stop < job.residue_count) {
-      for (std::size_t g = 0; g < kGroup; ++g) Flush(job, first_block + g, hits[g]);
+      for (std::size_t g = 0; g < kGroup; ++g) Flush(job, first_counter + g, hits[g]);
     }
   }
   for (std::size_t g = 0; g < kGroup; ++g) {
     const std::size_t block = first_block + g;
-    Store(job.state[2 * block], forward[g]);
-    Store(job.state[2 * block + 1], reverse[g]);
-    Store(job.hit_counters[block], hits[g]);
-  }
-}
-
-template <std::size_t kGroup>
-void ScanSingles(const ScanJob& job, std::size_t first_block) {
-  const WordBlock* masks[kGroup];
-  __m512i current[kGroup], hits[kGroup], first[kGroup], end[kGroup];
-  for (std::size_t g = 0; g < kGroup; ++g) {
-    const std::size_t counter_block = job.twin_blocks + first_block + g;
-    masks[g] = job.single_masks + (first_block + g) * kCodeRows;
-    current[g] = Load(job.state[2 * job.twin_blocks + first_block + g]);
-    hits[g] = Load(job.hit_counters[counter_block]);
-    first[g] = Load(job.first_bits[counter_block]);
-    end[g] = Load(job.end_bits[counter_block]);
-  }
-  for (std::size_t start = 0; start < job.residue_count; start += kResiduesPerFlush) {
-    const std::size_t stop = RunEnd(job, start);
-    for (std::size_t j = start; j < stop; ++j) {
-      const std::size_t row = job.codes[j];
-      for (std::size_t g = 0; g < kGroup; ++g) {
-        current[g] = _mm512_ternarylogic_epi64(ShiftRightOne(current[g]), first[g],
-                                               Load(masks[g][row]), kOrThenAnd);
-        hits[g] = _mm512_add_epi64(hits[g], _mm512_and_si512(current[g], end[g]));
-      }
+    if constexpr (kTwin) {
+      Store(job.state[2 * block], forward[g]);
+      Store(job.state[2 * block + 1], reverse[g]);
+    } else {
+      Store(job.state[2 * job.twin_blocks + block], forward[g]);
     }
-    if (job.flush || stop < job.residue_count) {
-      for (std::size_t g = 0; g < kGroup; ++g) {
-        Flush(job, job.twin_blocks + first_block + g, hits[g]);
-      }
-    }
-  }
-  for (std::size_t g = 0; g < kGroup; ++g) {
-    Store(job.state[2 * job.twin_blocks + first_block + g], current[g]);
-    Store(job.hit_counters[job.twin_blocks + first_block + g], hits[g]);
+    Store(job.hit_counters[first_counter + g], hits[g]);
   }
 }
 
 // Runs the blocks [0, count) in groups of at most four, as even as they come: a group of
 // one leaves the units waiting on the step before.
-template <template <std::size_t> class Scan>
+template <bool kTwin>
 void ScanInGroups(const ScanJob& job, std::size_t count) {
   for (std::size_t block = 0; block < count;) {
     const std::size_t left = count - block;
@@ -127,36 +109,27 @@ void ScanInGroups(const ScanJob& job, std::size_t count) {
     const std::size_t size = (left + groups - 1) / groups;
     switch (size) {
       case 4:
-        Scan<4>::Run(job, block);
+        ScanGroup<kTwin, 4>(job, block);
         break;
       case 3:
-        Scan<3>::Run(job, block);
+        ScanGroup<kTwin, 3>(job, block);
         break;
       case 2:
-        Scan<2>::Run(job, block);
+        ScanGroup<kTwin, 2>(job, block);
         break;
       default:
-        Scan<1>::Run(job, block);
+        ScanGroup<kTwin, 1>(job, block);
         break;
     }
     block += size;
   }
 }
 
-template <std::size_t kGroup>
-struct TwinScan {
-  static void Run(const ScanJob& job, std::size_t block) { ScanTwins<kGroup>(job, block); }
-};
-template <std::size_t kGroup>
-struct SingleScan {
-  static void Run(const ScanJob& job, std::size_t block) { ScanSingles<kGroup>(job, block); }
-};
-
 }  // namespace
 
 void ScanBlocksAvx512(const ScanJob& job) {
-  ScanInGroups<TwinScan>(job, job.twin_blocks);
-  ScanInGroups<SingleScan>(job, job.single_blocks);
+  ScanInGroups<true>(job, job.twin_blocks);
+  ScanInGroups<false>(job, job.single_blocks);
 }
 
 // Words are updated in increasing order, each reading the word above before that one is
@@ -186,4 +159,4 @@ void ScanLongAvx512(const LongScanJob& job) {
   }
 }
 
-}  // namespace motif_engine_detail
+}  // namespace motif_kernels

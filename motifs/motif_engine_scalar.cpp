@@ -2,9 +2,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "motifs/motif_engine.h"
+#include "motifs/motif_kernels.h"
 
-namespace motif_engine_detail {
+namespace motif_kernels {
 namespace {
 
 constexpr std::uint64_t kFieldMask = (std::uint64_t{1} << kCounterBits) - 1;
@@ -22,8 +22,9 @@ void Flush(const ScanJob& job, std::size_t block, std::size_t lane, std::uint64_
   hits = 0;
 }
 
-// Scans lanes [lane, lane + kLanesAtOnce) of one block; `reverse_masks` is null for a
-// single block.
+// Scans lanes [lane, lane + kLanesAtOnce) of one block: a twin block with the reverse
+// strand's masks and state, a single block without.
+template <bool kTwin>
 void ScanLanes(const ScanJob& job, std::size_t block, std::size_t lane,
                const WordBlock* forward_masks, const WordBlock* reverse_masks,
                WordBlock* forward_state, WordBlock* reverse_state) {
@@ -34,26 +35,20 @@ void ScanLanes(const ScanJob& job, std::size_t block, std::size_t lane,
   std::uint64_t hits[kLanesAtOnce];
   for (std::size_t k = 0; k < kLanesAtOnce; ++k) {
     forward[k] = forward_state->word[lane + k];
-    reverse[k] = reverse_masks != nullptr ? reverse_state->word[lane + k] : 0;
+    reverse[k] = kTwin ? reverse_state->word[lane + k] : 0;
     hits[k] = job.hit_counters[block].word[lane + k];
   }
   for (std::size_t start = 0; start < job.residue_count; start += kResiduesPerFlush) {
     const std::size_t stop = std::min(job.residue_count, start + kResiduesPerFlush);
-    if (reverse_masks != nullptr) {
-      for (std::size_t j = start; j < stop; ++j) {
-        const std::uint64_t* forward_mask = forward_masks[job.codes[j]].word + lane;
-        const std::uint64_t* reverse_mask = reverse_masks[job.codes[j]].word + lane;
-        for (std::size_t k = 0; k < kLanesAtOnce; ++k) {
-          forward[k] = ((forward[k] >> 1) | first[k]) & forward_mask[k];
+    for (std::size_t j = start; j < stop; ++j) {
+      const std::uint64_t* forward_mask = forward_masks[job.codes[j]].word + lane;
+      const std::uint64_t* reverse_mask = kTwin ? reverse_masks[job.codes[j]].word + lane : nullptr;
+      for (std::size_t k = 0; k < kLanesAtOnce; ++k) {
+        forward[k] = ((forward[k] >> 1) | first[k]) & forward_mask[k];
+        if constexpr (kTwin) {
           reverse[k] = ((reverse[k] >> 1) | first[k]) & reverse_mask[k];
           hits[k] += (forward[k] | reverse[k]) & end[k];
-        }
-      }
-    } else {
-      for (std::size_t j = start; j < stop; ++j) {
-        const std::uint64_t* mask = forward_masks[job.codes[j]].word + lane;
-        for (std::size_t k = 0; k < kLanesAtOnce; ++k) {
-          forward[k] = ((forward[k] >> 1) | first[k]) & mask[k];
+        } else {
           hits[k] += forward[k] & end[k];
         }
       }
@@ -64,7 +59,7 @@ void ScanLanes(const ScanJob& job, std::size_t block, std::size_t lane,
   }
   for (std::size_t k = 0; k < kLanesAtOnce; ++k) {
     forward_state->word[lane + k] = forward[k];
-    if (reverse_masks != nullptr) reverse_state->word[lane + k] = reverse[k];
+    if (kTwin) reverse_state->word[lane + k] = reverse[k];
     job.hit_counters[block].word[lane + k] = hits[k];
   }
 }
@@ -77,15 +72,15 @@ void ScanBlocksScalar(const ScanJob& job) {
   for (std::size_t block = 0; block < job.twin_blocks; ++block) {
     const WordBlock* masks = job.twin_masks + block * 2 * kCodeRows;
     for (std::size_t lane = 0; lane < kBlockWords; lane += kLanesAtOnce) {
-      ScanLanes(job, block, lane, masks, masks + kCodeRows, &job.state[2 * block],
-                &job.state[2 * block + 1]);
+      ScanLanes<true>(job, block, lane, masks, masks + kCodeRows, &job.state[2 * block],
+                      &job.state[2 * block + 1]);
     }
   }
   for (std::size_t block = 0; block < job.single_blocks; ++block) {
     const WordBlock* masks = job.single_masks + block * kCodeRows;
     WordBlock* state = &job.state[2 * job.twin_blocks + block];
     for (std::size_t lane = 0; lane < kBlockWords; lane += kLanesAtOnce) {
-      ScanLanes(job, job.twin_blocks + block, lane, masks, nullptr, state, nullptr);
+      ScanLanes<false>(job, job.twin_blocks + block, lane, masks, nullptr, state, nullptr);
     }
   }
 }
@@ -108,4 +103,4 @@ void ScanLongScalar(const LongScanJob& job) {
   }
 }
 
-}  // namespace motif_engine_detail
+}  // namespace motif_kernels

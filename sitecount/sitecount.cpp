@@ -132,16 +132,10 @@ int CountPresence(const std::vector<std::string>& args, RunPlace& place) {
     settings.longest_motif = std::max(settings.longest_motif, motif.codes.size());
   }
   settings.threads = CountingThreads();
-  // SITECOUNT_KERNEL=pairwise takes the reference path, to measure the engine against it;
-  // the engine reads the variable itself for its kernels (scalar, avx2, avx512).
-  const char* kernel = std::getenv("SITECOUNT_KERNEL");
-  std::optional<MotifCountEngine> engine;
-  if (kernel != nullptr && std::string_view(kernel) == "pairwise") {
-    settings.make_counter = [&MotSet] { return MakePairwiseCounter(MotSet); };
-  } else {
-    engine.emplace(MotSet);
-    settings.make_counter = [&engine] { return MakeEngineCounter(*engine); };
-  }
+  // SITECOUNT_KERNEL forces a counting path (a kernel of the engine, or the per-pair
+  // reference), so that one machine can test them all.
+  settings.make_counter =
+      MakeCounterFactory(MotSet, ParseCountingPath(std::getenv("SITECOUNT_KERNEL")));
   PresenceProgress progress;
   settings.progress = &progress;
   PresenceOutcome outcome;

@@ -149,4 +149,22 @@ TEST(WritePresenceRows, PiecesBatchesAndThreadsNeverChangeTheRows) {
   }
 }
 
+TEST(CountingPath, ParsedFromTheKernelVariableAndEveryPathCountsAlike) {
+  const std::pair<const char*, CountingPath> cases[] = {
+      {"scalar", CountingPath::kScalar}, {"avx2", CountingPath::kAvx2},
+      {"avx512", CountingPath::kAvx512}, {"pairwise", CountingPath::kPairwise},
+      {nullptr, CountingPath::kBest},    {"", CountingPath::kBest},
+      {"AVX2", CountingPath::kBest},     {"scalar ", CountingPath::kBest}};
+  MotifSet motifs;
+  std::istringstream motif_lines("ACGT\nGATC\nRYN\n");
+  ASSERT_FALSE(ReadMotifs(motif_lines, motifs).has_value());
+  const std::vector<NucleotideCode> codes = {0, 3, 2, 1, 2, 0, 1, 3, 16, 0, 3, 2, 1};
+  for (const auto& [value, path] : cases) {
+    EXPECT_EQ(ParseCountingPath(value), path) << (value ? value : "unset");
+    std::vector<std::uint64_t> counts(3, 0);
+    MakeCounterFactory(motifs, path)()->Count(codes, codes.size(), counts);
+    EXPECT_EQ(counts, (std::vector<std::uint64_t>{2, 1, 7})) << (value ? value : "unset");
+  }
+}
+
 }  // namespace
