@@ -6,8 +6,6 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <optional>
-#include <string_view>
 #include <thread>
 
 #include "common/byte_source.h"
