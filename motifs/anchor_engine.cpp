@@ -98,12 +98,8 @@ double AnchorCountEngine::AnchorRate(const IUPAC_Motif& motif) {
 
 AnchorCountEngine::AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs,
                                      std::span<const std::uint32_t> indices) {
-  // Anchors gathered per length, then sorted into their buckets.
-  struct Anchor {
-    std::uint32_t word;
-    Entry entry;
-  };
-  std::array<std::vector<Anchor>, kLongestAnchor + 1> by_length;
+  std::vector<std::pair<std::uint32_t, Entry>> words;
+  std::array<std::vector<std::pair<std::uint32_t, Entry>>, kLongestAnchor> short_anchors;
   for (const std::uint32_t motif_index : indices) {
     const IUPAC_Motif& motif = motifs[motif_index];
     Pattern pattern{motif_index, static_cast<std::uint32_t>(motif.codes.size()), 0, 0};
@@ -120,26 +116,39 @@ AnchorCountEngine::AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs,
     for (std::uint8_t strand = 0; strand < (palindrome ? 1 : 2); ++strand) {
       const std::vector<std::uint8_t>& masks = strand == 0 ? forward : reverse;
       const AnchorChoice choice = ChooseAnchor(masks);
-      const Entry entry{pattern_index, static_cast<std::uint16_t>(choice.offset), strand};
+      const Entry entry{pattern_index, static_cast<std::uint16_t>(choice.offset), strand,
+                        static_cast<std::uint8_t>(choice.length == masks.size() ? 1 : 0)};
+      // A short anchor goes under every word of eight that begins with it.
+      const std::size_t padding = kLongestAnchor - choice.length;
       ForEachWord(masks.data() + choice.offset, choice.length, 0, [&](std::uint32_t word) {
-        by_length[choice.length].push_back({word, entry});
+        for (std::uint32_t tail = 0; tail < (std::uint32_t{1} << (2 * padding)); ++tail) {
+          words.emplace_back((word << (2 * padding)) | tail, entry);
+        }
+        if (padding > 0) short_anchors[choice.length].emplace_back(word, entry);
       });
     }
   }
-  for (std::size_t length = 1; length <= kLongestAnchor; ++length) {
-    const std::vector<Anchor>& anchors = by_length[length];
-    if (anchors.empty()) continue;
-    Table& table = tables_.emplace_back();
-    table.length = length;
-    table.starts.assign((std::size_t{1} << (2 * length)) + 1, 0);
-    for (const Anchor& anchor : anchors) ++table.starts[anchor.word + 1];
-    for (std::size_t word = 1; word < table.starts.size(); ++word) {
-      table.starts[word] += table.starts[word - 1];
+  Fill(words_, kLongestAnchor, words);
+  for (std::size_t length = 1; length < kLongestAnchor; ++length) {
+    if (!short_anchors[length].empty()) {
+      Fill(short_tables_.emplace_back(), length, short_anchors[length]);
     }
-    table.entries.resize(anchors.size());
-    std::vector<std::uint32_t> next(table.starts.begin(), table.starts.end() - 1);
-    for (const Anchor& anchor : anchors) table.entries[next[anchor.word]++] = anchor.entry;
   }
+}
+
+void AnchorCountEngine::Fill(Table& table, std::size_t length,
+                             std::vector<std::pair<std::uint32_t, Entry>>& anchors) {
+  table.length = length;
+  table.starts.assign((std::size_t{1} << (2 * length)) + 1, 0);
+  for (const auto& anchor : anchors) ++table.starts[anchor.first + 1];
+  for (std::size_t word = 1; word < table.starts.size(); ++word) {
+    table.starts[word] += table.starts[word - 1];
+  }
+  table.entries.resize(anchors.size());
+  std::vector<std::uint32_t> next(table.starts.begin(), table.starts.end() - 1);
+  for (const auto& anchor : anchors) table.entries[next[anchor.first]++] = anchor.second;
+  anchors.clear();
+  anchors.shrink_to_fit();
 }
 
 bool AnchorCountEngine::Matches(const std::uint8_t* codes, std::size_t mask_offset,
@@ -151,44 +160,64 @@ bool AnchorCountEngine::Matches(const std::uint8_t* codes, std::size_t mask_offs
   return true;
 }
 
+inline void AnchorCountEngine::CountCandidate(const std::uint8_t* data, std::size_t size,
+                                              std::size_t start_limit, std::size_t start,
+                                              const Entry& entry,
+                                              std::span<std::uint64_t> counts) const {
+  const Pattern& pattern = patterns_[entry.pattern];
+  if (start >= start_limit || start + pattern.length > size) return;
+  const std::uint8_t* at = data + start;
+  if (entry.reverse != 0) {
+    // A start where both strands match counts once, through the forward strand.
+    if (entry.whole == 0 && !Matches(at, pattern.reverse, pattern.length)) return;
+    if (Matches(at, pattern.forward, pattern.length)) return;
+  } else if (entry.whole == 0 && !Matches(at, pattern.forward, pattern.length)) {
+    return;
+  }
+  ++counts[pattern.motif];
+}
+
 void AnchorCountEngine::Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
                               std::span<std::uint64_t> counts) const {
   const std::size_t size = codes.size();
   const std::uint8_t* data = codes.data();
+  constexpr std::uint32_t kWordMask = (std::uint32_t{1} << (2 * kLongestAnchor)) - 1;
   std::uint32_t word = 0;  // the last bases, 2 bits each, the latest lowest
   std::size_t run = 0;     // bases of A, C, G, T in a row up to here
+  // The starts of short anchors that no word of eight covers: those whose word of eight
+  // would reach past the end of the run of bases.
+  const auto finish_run = [&](std::size_t run_end) {
+    for (const Table& table : short_tables_) {
+      if (run < table.length) break;
+      const std::size_t first_end = run_end - std::min(run, kLongestAnchor - 1) + table.length - 1;
+      for (std::size_t end = first_end; end < run_end; ++end) {
+        const std::uint32_t key =
+            (word >> (2 * (run_end - 1 - end))) & ((std::uint32_t{1} << (2 * table.length)) - 1);
+        const std::size_t start = end + 1 - table.length;
+        for (std::uint32_t index = table.starts[key]; index < table.starts[key + 1]; ++index) {
+          CountCandidate(data, size, start_limit, start, table.entries[index], counts);
+        }
+      }
+    }
+  };
   for (std::size_t end = 0; end < size; ++end) {
     const std::uint8_t code = data[end];
     if (code >= 4) {
       // N, and any code that the exact path does not take, matches nothing: no window
       // across it can match.
+      finish_run(end);
       run = 0;
       continue;
     }
     word = (word << 2) | code;
-    ++run;
-    for (const Table& table : tables_) {
-      if (run < table.length) break;
-      const std::uint32_t key = word & ((std::uint32_t{1} << (2 * table.length)) - 1);
-      const std::size_t anchor_start = end + 1 - table.length;
-      for (std::uint32_t index = table.starts[key]; index < table.starts[key + 1]; ++index) {
-        const Entry& entry = table.entries[index];
-        if (anchor_start < entry.offset) continue;
-        const std::size_t start = anchor_start - entry.offset;
-        const Pattern& pattern = patterns_[entry.pattern];
-        if (start >= start_limit || start + pattern.length > size) continue;
-        const std::uint8_t* at = data + start;
-        if (entry.reverse != 0) {
-          // A start where both strands match counts once, through the forward strand.
-          if (!Matches(at, pattern.reverse, pattern.length) ||
-              Matches(at, pattern.forward, pattern.length)) {
-            continue;
-          }
-        } else if (!Matches(at, pattern.forward, pattern.length)) {
-          continue;
-        }
-        ++counts[pattern.motif];
-      }
+    if (++run < kLongestAnchor) continue;
+    const std::uint32_t key = word & kWordMask;
+    const std::size_t word_start = end + 1 - kLongestAnchor;
+    for (std::uint32_t index = words_.starts[key]; index < words_.starts[key + 1]; ++index) {
+      const Entry& entry = words_.entries[index];
+      if (word_start < entry.offset) continue;
+      CountCandidate(data, size, start_limit, word_start - entry.offset, entry, counts);
     }
   }
+  finish_run(size);
 }

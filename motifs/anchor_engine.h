@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "motifs/iupac_motif.h"
@@ -42,6 +43,7 @@ class AnchorCountEngine {
     std::uint16_t offset;   // where the anchor starts in the motif
     std::uint8_t reverse;   // 1: the reverse complement, counted only where the forward
                             // strand does not match at the same start
+    std::uint8_t whole;     // 1: the anchor is the whole strand, which then needs no check
   };
   struct Pattern {
     std::uint32_t motif;
@@ -49,17 +51,27 @@ class AnchorCountEngine {
     std::size_t forward;  // base masks of the motif, in masks_
     std::size_t reverse;  // base masks of its reverse complement, in masks_
   };
-  // The index of the anchors of one length q: the entries of word w (2 bits a base, the
-  // first base highest) are entries[starts[w]] to entries[starts[w + 1]].
+  // Anchors by word (2 bits a base, the first base highest): the entries of word w are
+  // entries[starts[w]] to entries[starts[w + 1]].
   struct Table {
     std::size_t length = 0;
     std::vector<std::uint32_t> starts;
     std::vector<Entry> entries;
   };
 
+  static void Fill(Table& table, std::size_t length,
+                   std::vector<std::pair<std::uint32_t, Entry>>& anchors);
+  // Counts the start `start` of the entry's strand when it matches there.
+  void CountCandidate(const std::uint8_t* data, std::size_t size, std::size_t start_limit,
+                      std::size_t start, const Entry& entry, std::span<std::uint64_t> counts) const;
   bool Matches(const std::uint8_t* codes, std::size_t mask_offset, std::size_t length) const;
 
   std::vector<Pattern> patterns_;
   std::vector<std::uint8_t> masks_;  // per position, the bases it takes (A 1, T 2, G 4, C 8)
-  std::vector<Table> tables_;        // one per anchor length in use, shortest first
+  // Every anchor under the words of eight bases: one shorter than eight under every word
+  // that begins with it. The one lookup a residue.
+  Table words_;
+  // The anchors shorter than eight by their own length, for the starts near the end of a
+  // run of bases, where no word of eight follows them.
+  std::vector<Table> short_tables_;
 };

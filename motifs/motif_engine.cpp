@@ -102,6 +102,9 @@ inline std::uint8_t MaskRow(NucleotideCode code) {
   return static_cast<std::uint8_t>(
       value < static_cast<std::uint32_t>(kNucleotideSymbolCount) ? value : kNotNucleotide);
 }
+inline std::uint8_t MaskRow(std::uint8_t code) {
+  return static_cast<std::uint8_t>(code < kNucleotideSymbolCount ? code : kNotNucleotide);
+}
 
 bool KernelSupported(MotifKernel kernel) {
 #if defined(MOTIF_ENGINE_X86_KERNELS)
@@ -392,6 +395,18 @@ void MotifCountEngine::Layout::BuildLongPatterns(const MotifSet& motifs,
 
 void MotifCountEngine::Count(std::span<const NucleotideCode> codes, std::size_t start_limit,
                              std::span<std::uint64_t> counts, MotifCountScratch& scratch) const {
+  CountCodes(codes, start_limit, counts, scratch);
+}
+
+void MotifCountEngine::Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
+                             std::span<std::uint64_t> counts, MotifCountScratch& scratch) const {
+  CountCodes(codes, start_limit, counts, scratch);
+}
+
+template <typename Code>
+void MotifCountEngine::CountCodes(std::span<const Code> codes, std::size_t start_limit,
+                                  std::span<std::uint64_t> counts,
+                                  MotifCountScratch& scratch) const {
   assert(counts.size() == motif_count_);
   if (counts.size() != motif_count_) return;
   if (!scratch.buffers_) scratch.buffers_ = std::make_unique<MotifCountScratch::Buffers>();

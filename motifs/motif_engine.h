@@ -56,10 +56,16 @@ class MotifCountEngine {
   // must hold MotifCount() elements; with any other size nothing is counted.
   void Count(std::span<const NucleotideCode> codes, std::size_t start_limit,
              std::span<std::uint64_t> counts, MotifCountScratch& scratch) const;
+  // The same with each code as a byte, as the sequence reader can deliver them.
+  void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
+             std::span<std::uint64_t> counts, MotifCountScratch& scratch) const;
 
  private:
   // The motifs laid out for the kernels, and the kernels chosen.
   struct Layout;
+  template <typename Code>
+  void CountCodes(std::span<const Code> codes, std::size_t start_limit,
+                  std::span<std::uint64_t> counts, MotifCountScratch& scratch) const;
 
   std::size_t motif_count_ = 0;
   std::size_t longest_motif_ = 0;

@@ -21,8 +21,16 @@ bool FastaReader::AtHeader() {
   return true;
 }
 
-std::size_t FastaReader::AppendResidues(std::vector<NucleotideCode>& codes,
-                                        std::size_t limit) {
+std::size_t FastaReader::AppendResidues(std::vector<NucleotideCode>& codes, std::size_t limit) {
+  return AppendCodes(codes, limit);
+}
+
+std::size_t FastaReader::AppendResidues(std::vector<std::uint8_t>& codes, std::size_t limit) {
+  return AppendCodes(codes, limit);
+}
+
+template <typename Code>
+std::size_t FastaReader::AppendCodes(std::vector<Code>& codes, std::size_t limit) {
   std::size_t appended = 0;
   while (in_residues_ && appended < limit && block_.Fill() && !AtHeader()) {
     // The residue text runs to the end of the line, or of the block, or of the limit:
@@ -30,16 +38,16 @@ std::size_t FastaReader::AppendResidues(std::vector<NucleotideCode>& codes,
     const char* first = block_.next();
     const std::size_t available = std::min(block_.available(), limit - appended);
     const char* line_end = FindLineEnd(first, available);
-    const std::size_t run = line_end != nullptr ? static_cast<std::size_t>(line_end - first)
-                                                : available;
+    const std::size_t run =
+        line_end != nullptr ? static_cast<std::size_t>(line_end - first) : available;
     const std::size_t old_size = codes.size();
     codes.resize(old_size + run);
-    NucleotideCode* out = codes.data() + old_size;
+    Code* out = codes.data() + old_size;
     std::size_t kept = 0;
     for (std::size_t i = 0; i < run; ++i) {
       // Written unconditionally, kept only when it is a residue: no branch per character.
       const NucleotideCode code = CharToNucleotideCode(first[i]);
-      out[kept] = code;
+      out[kept] = static_cast<Code>(code);
       kept += code < kNotNucleotide ? 1 : 0;
     }
     codes.resize(old_size + kept);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,8 @@
 
 // One FASTA record as the reader delivers it.
 struct FastaRecord {
-  std::string header;                  // the header line verbatim, ">" included
-  std::vector<NucleotideCode> codes;   // the residues, codes 0 to 16
+  std::string header;                 // the header line verbatim, ">" included
+  std::vector<NucleotideCode> codes;  // the residues, codes 0 to 16
 };
 
 // Reads FASTA records one at a time from a byte source, in large blocks.
@@ -33,6 +34,8 @@ class FastaReader {
   // many it appended, 0 once the record has no more. Lets a caller take a long record in
   // pieces of bounded size.
   std::size_t AppendResidues(std::vector<NucleotideCode>& codes, std::size_t limit);
+  // The same with each code as a byte, as the counting engines read them.
+  std::size_t AppendResidues(std::vector<std::uint8_t>& codes, std::size_t limit);
 
   // True when the current record has no residue left: skips the line ends and other
   // characters that are no residues up to the next residue, the next header or the end of
@@ -49,6 +52,8 @@ class FastaReader {
  private:
   // True when the next byte starts a header line; the record's residues end there.
   bool AtHeader();
+  template <typename Code>
+  std::size_t AppendCodes(std::vector<Code>& codes, std::size_t limit);
 
   BlockBuffer block_;
   bool at_line_start_ = true;

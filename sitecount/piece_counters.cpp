@@ -1,28 +1,35 @@
 #include "sitecount/piece_counters.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
+
+#include "motifs/anchor_engine.h"
 
 namespace {
 
 class PairwiseCounter : public PieceCounter {
  public:
   explicit PairwiseCounter(const MotifSet& motifs) : motifs_(motifs) {}
-  void Count(std::span<const NucleotideCode> codes, std::size_t start_limit,
+  void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
              std::span<std::uint64_t> counts) override {
+    codes_.assign(codes.begin(), codes.end());
     for (std::size_t index = 0; index < motifs_.motifs.size(); ++index) {
       IUPAC_Motif& motif = motifs_.motifs[index];
       const std::size_t length = motif.codes.size();
       if (length == 0) continue;
       // The starts below start_limit are those of the windows that end before this point.
-      const std::size_t end = std::min(codes.size(), start_limit + length - 1);
-      counts[index] += motif.CountOccurrences(codes.first(end), MOTORIENT_ANY);
+      const std::size_t end = std::min(codes_.size(), start_limit + length - 1);
+      counts[index] += motif.CountOccurrences(std::span(codes_).first(end), MOTORIENT_ANY);
     }
   }
 
  private:
   MotifSet motifs_;  // a copy per thread: a search writes the motif's match state
+  std::vector<NucleotideCode> codes_;
 };
 
 class EngineCounter : public PieceCounter {
@@ -31,7 +38,7 @@ class EngineCounter : public PieceCounter {
   // Keeps the engine alive as long as the counter.
   explicit EngineCounter(std::shared_ptr<const MotifCountEngine> engine)
       : engine_(*engine), owner_(std::move(engine)) {}
-  void Count(std::span<const NucleotideCode> codes, std::size_t start_limit,
+  void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
              std::span<std::uint64_t> counts) override {
     engine_.Count(codes, start_limit, counts, scratch_);
   }
@@ -41,6 +48,60 @@ class EngineCounter : public PieceCounter {
   std::shared_ptr<const MotifCountEngine> owner_;  // null when the caller owns the engine
   MotifCountScratch scratch_;                      // this thread's own
 };
+
+// The motifs shared out between the two engines: those whose anchor is selective are
+// found through it, the others advanced residue by residue. A piece holding an ambiguity
+// code goes whole to the residue-by-residue engine, which applies the exact match rule.
+struct SharedEngines {
+  SharedEngines(const MotifSet& motifs, const std::vector<std::uint32_t>& anchored,
+                MotifKernel kernel)
+      : all(motifs, kernel), anchor(motifs.motifs, anchored) {
+    std::vector<bool> is_anchored(motifs.motifs.size(), false);
+    for (const std::uint32_t index : anchored) is_anchored[index] = true;
+    MotifSet rest_set;
+    for (std::uint32_t index = 0; index < motifs.motifs.size(); ++index) {
+      if (is_anchored[index]) continue;
+      rest_set.AppendMotif().CopyFrom(motifs.motifs[index]);
+      rest_indices.push_back(index);
+    }
+    if (!rest_indices.empty()) rest.emplace(rest_set, kernel);
+  }
+
+  MotifCountEngine all;
+  AnchorCountEngine anchor;
+  std::optional<MotifCountEngine> rest;  // the motifs that are not anchored
+  std::vector<std::uint32_t> rest_indices;
+};
+
+class SharedCounter : public PieceCounter {
+ public:
+  explicit SharedCounter(std::shared_ptr<const SharedEngines> engines)
+      : engines_(std::move(engines)) {}
+  void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
+             std::span<std::uint64_t> counts) override {
+    const SharedEngines& engines = *engines_;
+    if (std::any_of(codes.begin(), codes.end(), AnchorCountEngine::NeedsExactPath)) {
+      engines.all.Count(codes, start_limit, counts, scratch_);
+      return;
+    }
+    engines.anchor.Count(codes, start_limit, counts);
+    if (!engines.rest) return;
+    rest_counts_.assign(engines.rest_indices.size(), 0);
+    engines.rest->Count(codes, start_limit, rest_counts_, scratch_);
+    for (std::size_t index = 0; index < rest_counts_.size(); ++index) {
+      counts[engines.rest_indices[index]] += rest_counts_[index];
+    }
+  }
+
+ private:
+  std::shared_ptr<const SharedEngines> engines_;
+  MotifCountScratch scratch_;
+  std::vector<std::uint64_t> rest_counts_;
+};
+
+// A motif goes to the anchor when checking its candidates costs less than advancing it at
+// every residue: above this many candidates a residue, on uniform bases, it does not.
+constexpr double kMostAnchorCandidates = 1.0 / 256;
 
 }  // namespace
 
@@ -58,8 +119,20 @@ CountingPath ParseCountingPath(const char* value) {
   if (name == "scalar") return CountingPath::kScalar;
   if (name == "avx2") return CountingPath::kAvx2;
   if (name == "avx512") return CountingPath::kAvx512;
+  if (name == "anchor") return CountingPath::kAnchor;
   if (name == "pairwise") return CountingPath::kPairwise;
   return CountingPath::kBest;
+}
+
+std::vector<std::uint32_t> AnchoredMotifs(const MotifSet& motifs, CountingPath path) {
+  std::vector<std::uint32_t> anchored;
+  if (path != CountingPath::kBest && path != CountingPath::kAnchor) return anchored;
+  const double most =
+      path == CountingPath::kAnchor ? std::numeric_limits<double>::max() : kMostAnchorCandidates;
+  for (std::uint32_t index = 0; index < motifs.motifs.size(); ++index) {
+    if (AnchorCountEngine::AnchorRate(motifs.motifs[index]) <= most) anchored.push_back(index);
+  }
+  return anchored;
 }
 
 std::function<std::unique_ptr<PieceCounter>()> MakeCounterFactory(const MotifSet& motifs,
@@ -71,6 +144,13 @@ std::function<std::unique_ptr<PieceCounter>()> MakeCounterFactory(const MotifSet
   if (path == CountingPath::kScalar) kernel = MotifKernel::kScalar;
   if (path == CountingPath::kAvx2) kernel = MotifKernel::kAvx2;
   if (path == CountingPath::kAvx512) kernel = MotifKernel::kAvx512;
+  const std::vector<std::uint32_t> anchored = AnchoredMotifs(motifs, path);
+  if (!anchored.empty()) {
+    auto engines = std::make_shared<const SharedEngines>(motifs, anchored, kernel);
+    return [engines]() -> std::unique_ptr<PieceCounter> {
+      return std::make_unique<SharedCounter>(engines);
+    };
+  }
   auto engine = std::make_shared<const MotifCountEngine>(motifs, kernel);
   return [engine]() -> std::unique_ptr<PieceCounter> {
     return std::make_unique<EngineCounter>(engine);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "motifs/motif_engine.h"
 #include "motifs/motif_set.h"
@@ -14,13 +16,19 @@ std::unique_ptr<PieceCounter> MakeEngineCounter(const MotifCountEngine& engine);
 // motif after the other. Slow; kept to measure and check the engine against.
 std::unique_ptr<PieceCounter> MakePairwiseCounter(const MotifSet& motifs);
 
-// The counting path of a run: the engine with a kernel (kBest takes the fastest one the
-// processor has), or the per-pair reference.
-enum class CountingPath { kBest, kScalar, kAvx2, kAvx512, kPairwise };
+// The counting path of a run. kBest finds each motif whose anchor is selective through the
+// anchor index and advances the others residue by residue on the fastest kernel the
+// processor has; kScalar, kAvx2 and kAvx512 advance every motif on that kernel; kAnchor
+// takes every motif that can be anchored through the anchor index; kPairwise is the
+// per-pair reference.
+enum class CountingPath { kBest, kScalar, kAvx2, kAvx512, kAnchor, kPairwise };
 
 // The path named by the value of SITECOUNT_KERNEL (null when the variable is unset):
-// "scalar", "avx2", "avx512" or "pairwise"; any other value, and none, mean kBest.
+// "scalar", "avx2", "avx512", "anchor" or "pairwise"; any other value, and none, mean kBest.
 CountingPath ParseCountingPath(const char* value);
+
+// The motifs that `path` finds through the anchor index, in set order.
+std::vector<std::uint32_t> AnchoredMotifs(const MotifSet& motifs, CountingPath path);
 
 // Makes the counters of one run on `path`, one per counting thread. The engine, when the
 // path takes it, is built here once and shared by them all; a kernel the processor lacks

@@ -18,7 +18,7 @@ namespace {
 // A stretch of one record's residues and the counts found in it.
 struct Piece {
   std::size_t row = 0;  // index into the batch's rows
-  std::vector<NucleotideCode> codes;
+  std::vector<std::uint8_t> codes;
   std::size_t start_limit = 0;
   std::vector<std::uint64_t> counts;
 };
@@ -127,7 +127,7 @@ class BatchFiller {
   bool record_open_ = false;
   std::uint64_t records_started_ = 0;
   std::string header_;
-  std::vector<NucleotideCode> tail_;
+  std::vector<std::uint8_t> tail_;
 };
 
 // Counts and formats batches, and carries the counts of a record that goes on into the

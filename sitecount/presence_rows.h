@@ -9,7 +9,6 @@
 #include <span>
 #include <string>
 
-#include "common/nucleotide.h"
 #include "sequences/fasta_reader.h"
 
 // Counts the motifs of a set in one piece of a record, for one thread.
@@ -18,7 +17,8 @@ class PieceCounter {
   virtual ~PieceCounter() = default;
   // Adds to counts[m] the number of start positions p of motif m with p < start_limit and
   // p + length(m) <= codes.size().
-  virtual void Count(std::span<const NucleotideCode> codes, std::size_t start_limit,
+  // The codes are residue codes as bytes (0 to 16, as the sequence reader gives them).
+  virtual void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
                      std::span<std::uint64_t> counts) = 0;
 };
 

@@ -14,7 +14,6 @@
 #include "sitecount/piece_counters.h"
 #include "sitecount/presence_format.h"
 #include "sitecount/presence_rows.h"
-
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -36,21 +35,33 @@ TEST_F(RunSitecountInProcess, WritesTheTableOrReportsAndReturnsOne) {
     const char* err;
     const char* table;  // null: t.tab must not exist
   } cases[] = {
-      {{"peaks.fa", "motifs.mot", "t.tab", "1"}, 0,
-       "SeqSet fload\nMotifSet fload\nMots presence calculation\n", "",
+      {{"peaks.fa", "motifs.mot", "t.tab", "1"},
+       0,
+       "SeqSet fload\nMotifSet fload\nMots presence calculation\n",
+       "",
        "Peak score\tLn(Peak score)\tGATC\tACGT\n12.5\t2.52573\t2\t1\n\t0\t0\n"},
-      {{"missing.fa", "motifs.mot", "t.tab", "1"}, 1, "SeqSet fload\n",
-       "Can't open missing.fa file.\n", nullptr},
-      {{"peaks.fa", "bad.mot", "t.tab", "0"}, 1, "SeqSet fload\nMotifSet fload\n",
+      {{"missing.fa", "motifs.mot", "t.tab", "1"},
+       1,
+       "SeqSet fload\n",
+       "Can't open missing.fa file.\n",
+       nullptr},
+      {{"peaks.fa", "bad.mot", "t.tab", "0"},
+       1,
+       "SeqSet fload\nMotifSet fload\n",
        "bad.mot:2: motif 'AUC' holds 'U' at position 2, which is not an IUPAC symbol (one of "
        "ATGCRYMKWSBVHDN-+)\n",
        nullptr},
-      {{"peaks.fa", "motifs.mot", "./peaks.fa", "0"}, 1, "SeqSet fload\nMotifSet fload\n",
+      {{"peaks.fa", "motifs.mot", "./peaks.fa", "0"},
+       1,
+       "SeqSet fload\nMotifSet fload\n",
        "./peaks.fa: is the input file peaks.fa; refusing to overwrite it, choose another output "
        "file\n",
        nullptr},
-      {{"peaks.fa", "motifs.mot", "no/t.tab", "0"}, 1, "SeqSet fload\nMotifSet fload\n",
-       "Can't open no/t.tab file.\n", nullptr},
+      {{"peaks.fa", "motifs.mot", "no/t.tab", "0"},
+       1,
+       "SeqSet fload\nMotifSet fload\n",
+       "Can't open no/t.tab file.\n",
+       nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
@@ -109,17 +120,15 @@ TEST(WritePresenceRows, PiecesBatchesAndThreadsNeverChangeTheRows) {
   MotifSet motifs;
   ASSERT_FALSE(ReadMotifs(motif_lines, motifs).has_value());
 
-  const MotifCountEngine engines[] = {{motifs, MotifKernel::kScalar},
-                                       {motifs, MotifKernel::kAvx2},
-                                       {motifs, MotifKernel::kAvx512}};
+  const MotifCountEngine engines[] = {
+      {motifs, MotifKernel::kScalar}, {motifs, MotifKernel::kAvx2}, {motifs, MotifKernel::kAvx512}};
   for (const int format : {0, 1, 2}) {
     const std::string expected = ReferenceRows(fasta, motifs, format);
     for (const std::size_t threads : {1, 3}) {
       for (const std::size_t piece : {1, 200, 1 << 20}) {
         for (const std::size_t batch_records : {1, 5, 1024}) {
           SCOPED_TRACE(::testing::Message() << "format " << format << ", threads " << threads
-                                            << ", piece " << piece << ", batch "
-                                            << batch_records);
+                                            << ", piece " << piece << ", batch " << batch_records);
           PresenceSettings settings;
           settings.output_format = format;
           settings.motif_count = motifs.count;
@@ -154,16 +163,62 @@ TEST(CountingPath, ParsedFromTheKernelVariableAndEveryPathCountsAlike) {
       {"scalar", CountingPath::kScalar}, {"avx2", CountingPath::kAvx2},
       {"avx512", CountingPath::kAvx512}, {"pairwise", CountingPath::kPairwise},
       {nullptr, CountingPath::kBest},    {"", CountingPath::kBest},
-      {"AVX2", CountingPath::kBest},     {"scalar ", CountingPath::kBest}};
+      {"AVX2", CountingPath::kBest},     {"scalar ", CountingPath::kBest},
+      {"anchor", CountingPath::kAnchor}};
   MotifSet motifs;
   std::istringstream motif_lines("ACGT\nGATC\nRYN\n");
   ASSERT_FALSE(ReadMotifs(motif_lines, motifs).has_value());
-  const std::vector<NucleotideCode> codes = {0, 3, 2, 1, 2, 0, 1, 3, 16, 0, 3, 2, 1};
+  const std::vector<std::uint8_t> codes = {0, 3, 2, 1, 2, 0, 1, 3, 16, 0, 3, 2, 1};
   for (const auto& [value, path] : cases) {
     EXPECT_EQ(ParseCountingPath(value), path) << (value ? value : "unset");
     std::vector<std::uint64_t> counts(3, 0);
     MakeCounterFactory(motifs, path)()->Count(codes, codes.size(), counts);
     EXPECT_EQ(counts, (std::vector<std::uint64_t>{2, 1, 7})) << (value ? value : "unset");
+  }
+}
+
+// Random motif sets (every symbol, palindromes, runs of N, anchors that collide) on random
+// pieces, some holding ambiguity codes: every path counts what the per-pair reference does.
+TEST(CountingPath, EveryPathAgreesWithTheReferenceOnRandomMotifsAndPieces) {
+  std::mt19937 random(20261209);
+  std::uniform_int_distribution<int> roll(0, 99);
+  std::uniform_int_distribution<int> base(0, 3);
+  std::uniform_int_distribution<int> symbol(0, 16);
+  const auto word = [&](std::size_t length) {
+    std::string letters;
+    for (std::size_t position = 0; position < length; ++position) {
+      letters += NucleotideLetters[static_cast<std::size_t>(roll(random) < 80 ? base(random)
+                                                                              : symbol(random))];
+    }
+    return letters;
+  };
+  for (int round = 0; round < 12; ++round) {
+    std::string lines = "NNNN\nGAATTC\nGAATTCA\nACGTACGTAC\n";
+    for (int index = 0; index < 80; ++index) {
+      lines += word(1 + static_cast<std::size_t>(roll(random)) % (round % 2 == 0 ? 12 : 40));
+      lines += '\n';
+    }
+    MotifSet motifs;
+    std::istringstream motif_lines(lines);
+    ASSERT_FALSE(ReadMotifs(motif_lines, motifs).has_value());
+    std::vector<std::uint8_t> codes(1 + static_cast<std::size_t>(random() % 2000));
+    const bool ambiguous = round % 3 == 0;
+    for (std::uint8_t& code : codes) {
+      const int kind = roll(random);
+      code = static_cast<std::uint8_t>(kind < 90                 ? base(random)
+                                       : kind < 95 || !ambiguous ? 16
+                                                                 : symbol(random));
+    }
+    const std::size_t start_limit =
+        codes.size() - static_cast<std::size_t>(random() % 30) % codes.size();
+    std::vector<std::uint64_t> expected(motifs.motifs.size(), 0);
+    MakeCounterFactory(motifs, CountingPath::kPairwise)()->Count(codes, start_limit, expected);
+    for (const CountingPath path :
+         {CountingPath::kBest, CountingPath::kAnchor, CountingPath::kScalar, CountingPath::kAvx2}) {
+      std::vector<std::uint64_t> counts(motifs.motifs.size(), 0);
+      MakeCounterFactory(motifs, path)()->Count(codes, start_limit, counts);
+      ASSERT_EQ(counts, expected) << "round " << round << ", path " << static_cast<int>(path);
+    }
   }
 }
 
