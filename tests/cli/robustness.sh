@@ -58,7 +58,7 @@ check "reader gone: exit 0" [ "${PIPESTATUS[0]}" -eq 0 ]
 check "reader gone: whole table" cmp -s piped.tab reference.tab
 
 # Too little memory for one line: one message naming it, the older outputs intact.
-if [[ -z ${ASAN_OPTIONS:-} ]]; then
+if [[ -z ${ASAN_OPTIONS:-}${TSAN_OPTIONS:-} ]]; then
   { printf '>'; head -c 300000000 /dev/zero | tr '\0' 'a'; printf '\nACGT\n'; } > huge.fa
   echo "older table" > t.tab
   (ulimit -v 250000; "$sitecount" huge.fa motifs.mot t.tab 1 >/dev/null 2>err.txt)
@@ -69,7 +69,7 @@ if [[ -z ${ASAN_OPTIONS:-} ]]; then
   check "out of memory: no temporary file" no_temporary_files .
   rm huge.fa
 else
-  echo "skipped: out of memory (the address sanitizer reserves more than the limit)"
+  echo "skipped: out of memory (a sanitizer reserves more than the limit)"
 fi
 
 # A dangling link to the coefficient dump is no place for the prediction table.
