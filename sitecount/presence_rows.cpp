@@ -20,7 +20,9 @@ struct Piece {
   std::size_t row = 0;  // index into the batch's rows
   std::vector<std::uint8_t> codes;
   std::size_t start_limit = 0;
-  std::vector<std::uint64_t> counts;
+  // A piece is far shorter than 2^32 residues, so its counts always fit 32 bits: half
+  // the memory of a batch of many motifs.
+  std::vector<std::uint32_t> counts;
 };
 
 // A record, or the part of a long record that a batch holds.
@@ -58,7 +60,13 @@ class BatchFiller {
     batch.pieces_used = 0;
     batch.rows_used = 0;
     std::size_t residues = 0;
-    while (residues < settings_.batch_residues && batch.rows_used < settings_.batch_records) {
+    // Batches start small and double up to the settings, so that a small input touches
+    // little memory and a large one is handed out in few, large batches.
+    const std::size_t batch_residues = std::min(settings_.batch_residues, growing_residues_);
+    const std::size_t batch_records = std::min(settings_.batch_records, growing_records_);
+    growing_residues_ = std::min(growing_residues_, batch_residues) * 2;
+    growing_records_ = std::min(growing_records_, batch_records) * 2;
+    while (residues < batch_residues && batch.rows_used < batch_records) {
       Row* row = nullptr;
       if (!record_open_) {
         // Counted first, so that a failure while reading the header names this record.
@@ -126,6 +134,8 @@ class BatchFiller {
   const std::size_t piece_residues_;
   bool record_open_ = false;
   std::uint64_t records_started_ = 0;
+  std::size_t growing_residues_ = std::size_t{1} << 15;
+  std::size_t growing_records_ = 16;
   std::string header_;
   std::vector<std::uint8_t> tail_;
 };
@@ -139,6 +149,7 @@ class BatchCounter {
     for (std::size_t index = 0; index < pool.size(); ++index) {
       counters_.push_back(settings.make_counter());
       row_counts_.emplace_back(settings.motif_count, 0);
+      piece_counts_.emplace_back(settings.motif_count, 0);
     }
   }
 
@@ -148,8 +159,10 @@ class BatchCounter {
     pool_.Run([&](std::size_t thread_index) {
       for (std::size_t index; (index = next_piece.fetch_add(1)) < batch.pieces_used;) {
         Piece& piece = batch.pieces[index];
-        piece.counts.assign(settings_.motif_count, 0);
-        counters_[thread_index]->Count(piece.codes, piece.start_limit, piece.counts);
+        std::vector<std::uint64_t>& counts = piece_counts_[thread_index];
+        counts.assign(settings_.motif_count, 0);
+        counters_[thread_index]->Count(piece.codes, piece.start_limit, counts);
+        piece.counts.assign(counts.begin(), counts.end());
       }
     });
 
@@ -200,7 +213,7 @@ class BatchCounter {
     }
     const Row& row = batch.rows[row_index];
     for (std::size_t index = 0; index < row.piece_count; ++index) {
-      const std::vector<std::uint64_t>& piece_counts = batch.pieces[row.first_piece + index].counts;
+      const std::vector<std::uint32_t>& piece_counts = batch.pieces[row.first_piece + index].counts;
       for (std::size_t motif = 0; motif < counts.size(); ++motif) {
         counts[motif] += piece_counts[motif];
       }
@@ -211,6 +224,7 @@ class BatchCounter {
   WorkerPool& pool_;
   std::vector<std::unique_ptr<PieceCounter>> counters_;
   std::vector<std::vector<std::uint64_t>> row_counts_;
+  std::vector<std::vector<std::uint64_t>> piece_counts_;  // a piece's, as the counters add
   std::vector<std::uint64_t> carry_;
   std::string carry_header_;
 };
