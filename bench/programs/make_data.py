@@ -25,7 +25,7 @@ REPO_ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DEFAULT_GENOME = os.path.join(REPO_ROOT, "..", "shared", "data", "genomes",
                               "ecoli_k12_mg1655.fasta.gz")
 DEFAULT_SITES = os.path.join(REPO_ROOT, "bench", "data", "restriction_sites.mot")
-ALL_FILES = ("peaks", "motifs", "long", "presence", "coefficients")
+ALL_FILES = ("peaks", "motifs", "motifs2000", "long", "presence", "coefficients")
 
 LINE_WIDTH = 60
 WINDOW = 500
@@ -91,15 +91,29 @@ def read_sites(path, shortest, longest):
     return lines
 
 
-def write_motifs(path, site_lines, count, rng):
-    """`count` site lines drawn without replacement, kept in the order of the list."""
+def write_motifs(path, site_lines, count, rng, lines=False):
+    """`count` site lines drawn without replacement, kept in the order of the list; returns
+    their motifs in upper case, or the lines themselves when `lines` is set."""
     if count > len(site_lines):
         sys.exit(f"only {len(site_lines)} sites of the wanted lengths, {count} asked for")
     chosen = sorted(rng.sample(range(len(site_lines)), count))
-    lines = [site_lines[i] for i in chosen]
+    chosen_lines = [site_lines[i] for i in chosen]
     with open(path, "w", newline="\n") as out:
-        out.write("".join(line + "\n" for line in lines))
-    return [line.split("\t", 1)[0].upper() for line in lines]
+        out.write("".join(line + "\n" for line in chosen_lines))
+    if lines:
+        return chosen_lines
+    return [line.split("\t", 1)[0].upper() for line in chosen_lines]
+
+
+def write_many_motifs(path, site_lines, extra, rng):
+    """The site lines, then `extra` random IUPAC words of 6 to 20 letters (every symbol,
+    mostly bases), as a large motif collection is."""
+    letters = "ACGT" * 6 + "RYMKWSBDHVN"
+    with open(path, "w", newline="\n") as out:
+        out.write("".join(line + "\n" for line in site_lines))
+        for _ in range(extra):
+            word = "".join(rng.choice(letters) for _ in range(rng.randint(6, 20)))
+            out.write(f"{word}\t0\t0\t0\n")
 
 
 def write_long(path, genome, residues, rng):
@@ -256,6 +270,12 @@ def main():
     motifs = write_motifs(os.path.join(args.output, "motifs.mot") if "motifs" in wanted
                           else os.devnull,
                           read_sites(args.sites, 4, 12), args.motifs, rng_for("motifs"))
+    if "motifs2000" in wanted:
+        # The sites of motifs.mot (the same draw), then random words up to 2,000 motifs.
+        site_lines = write_motifs(os.devnull, read_sites(args.sites, 4, 12), args.motifs,
+                                  rng_for("motifs"), lines=True)
+        write_many_motifs(os.path.join(args.output, "motifs2000.mot"), site_lines,
+                          2000 - len(site_lines), rng_for("motifs2000"))
     if "peaks" in wanted:
         write_peaks(os.path.join(args.output, "peaks.fa"), genome, args.name, windows,
                     rng_for("peaks"))

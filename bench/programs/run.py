@@ -12,6 +12,8 @@ Jobs:
   Sitecount peaks.fa motifs.mot OUT 1, with SITECOUNT_KERNEL=pairwise and with the default
     kernel, each with SITECOUNT_THREADS=1 and 2 (programs that ignore these variables just
     run four times the same way)
+  Sitecount on the whole set, its first 5,000 peaks and 2,000 motifs (motifs2000.mot),
+    with 1 and 2 threads, and the same with --baseline, another build, when given
   Sitecount long.fa on a few motifs: memory for one very long record
   Scorefit coefficients.tab presence.tab OUT, against two floors: a line-by-line echo that
     flushes every line (echo_lines.cpp, built here) and cat into a file
@@ -93,6 +95,18 @@ def first_motifs(source, target, count):
         out.writelines(lines if count == 0 else lines[:count])
 
 
+def first_records(source, target, count):
+    """The first `count` FASTA records of `source` into `target`."""
+    records = 0
+    with open(source) as fasta, open(target, "w") as out:
+        for line in fasta:
+            if line.startswith(">"):
+                records += 1
+                if records > count:
+                    break
+            out.write(line)
+
+
 def format_table(rows):
     widths = [max(len(str(row[i])) for row in rows) for i in range(len(rows[0]))]
     lines = []
@@ -117,6 +131,9 @@ def main():
     parser.add_argument("--work", help="folder for outputs (default: DATA/run)")
     parser.add_argument("--long-motifs", type=int, default=20,
                         help="motifs for the long.fa run, 0 for all (default: %(default)s)")
+    parser.add_argument("--baseline",
+                        help="another Sitecount (an older build, say) run on the same jobs, "
+                             "its outputs compared with this one's")
     parser.add_argument("--skip", default="",
                         help="comma-separated parts to leave out: sitecount, long, scorefit")
     args = parser.parse_args()
@@ -152,6 +169,26 @@ def main():
                                 [sitecount, peaks, motifs, output, "1"], input_path=peaks,
                                 env=env, output=output, group="sitecount",
                                 floor="cat peaks.fa", cwd=work))
+        # The engine's targets: the whole set, 2,000 motifs, and the first 5,000 peaks,
+        # on two threads, beside the baseline program when one is given.
+        many_motifs = os.path.join(data, "motifs2000.mot")
+        small_peaks = os.path.join(work, "peaks5000.fa")
+        first_records(peaks, small_peaks, 5000)
+        programs = [("", sitecount)]
+        if args.baseline:
+            programs.append(("baseline ", os.path.abspath(args.baseline)))
+        for label, program in programs:
+            for name, fasta, motif_file in (("all", peaks, motifs),
+                                            ("5000 peaks", small_peaks, motifs),
+                                            ("2000 motifs", peaks, many_motifs)):
+                if not os.path.exists(motif_file):
+                    continue
+                for threads in ("1", "2"):
+                    output = os.path.join(work, f"{label}{name}_{threads}.tab".replace(" ", "_"))
+                    jobs.append(Job(f"{label}Sitecount {name} {threads}T",
+                                    [program, fasta, motif_file, output, "1"], input_path=fasta,
+                                    env={"SITECOUNT_THREADS": threads}, output=output,
+                                    group=f"target {name}", floor="cat peaks.fa", cwd=work))
     if "long" not in skip:
         long_fa = data_file("long.fa")
         long_motifs = os.path.join(work, "long_motifs.mot")
@@ -225,6 +262,13 @@ def main():
             print(f"{job.name}: {speedup:.2f}x as fast as {reference.name}; output "
                   + ("identical" if same else "DIFFERS"))
             if not same:
+                status = 1
+    # Every target job of one input gives the same table, whatever the program or threads.
+    for name in sorted({job.group for job in jobs if job.group and job.group.startswith("target")}):
+        members = [job for job in jobs if job.group == name and job.walls]
+        for job in members[1:]:
+            if not filecmp.cmp(members[0].output, job.output, shallow=False):
+                print(f"{job.name}: output DIFFERS from {members[0].name}")
                 status = 1
     if any(job.failures for job in jobs):
         status = 1
