@@ -1,5 +1,6 @@
 #include "motiffit/cross_products.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
@@ -155,7 +156,8 @@ CrossProducts::CrossProducts(std::size_t column_count, std::size_t fold_count, K
     : column_count_(column_count),
       width_(RoundUp(column_count, kKernelWidthStep)),
       kernel_(&KernelFor(kernel)),
-      scale_set_(column_count + 1, false) {
+      scale_set_(column_count + 1, 0),
+      columns_unscaled_(column_count + 1) {
   units_.shift.assign(column_count + 1, 0.0);
   units_.scale.assign(column_count + 1, 1.0);
   for (std::size_t fold = 0; fold < fold_count; ++fold) {
@@ -174,33 +176,45 @@ std::size_t CrossProducts::AddRow(const double* values, double response) {
   }
   Fold& fold = *folds_[rows_ % folds_.size()];
   double* row = fold.block.data() + fold.filled * width_;
-  bool integral = fold.integral;
-  // The response is taken last, through the same steps, as column `column_count_`.
-  for (std::size_t column = 0; column <= column_count_; ++column) {
-    const double value = column < column_count_ ? values[column] : response;
-    double working = value - units_.shift[column];
-    if (!std::isfinite(working)) return column;
-    if (working != 0 && !scale_set_[column]) {
+  // The scale of a column is set at its first non-zero working value; until then its
+  // working values are all zero, so setting it later changes nothing summed before.
+  if (columns_unscaled_ > 0) {
+    for (std::size_t column = 0; column <= column_count_; ++column) {
+      if (scale_set_[column]) continue;
+      const double value = column < column_count_ ? values[column] : response;
+      const double working = value - units_.shift[column];
+      if (working == 0 || !std::isfinite(working)) continue;
       const int exponent = std::ilogb(working);
       if (exponent > kScaleExponent || exponent < -kScaleExponent) {
         units_.scale[column] = std::ldexp(1.0, -exponent);
       }
-      scale_set_[column] = true;
-    }
-    working *= units_.scale[column];
-    const double magnitude = std::fabs(working);
-    if (!(magnitude <= kLargestWorkingValue) ||
-        (working != 0 && magnitude < 1 / kLargestWorkingValue)) {
-      return column;
-    }
-    if (column == column_count_) {
-      fold.responses[fold.filled] = working;
-    } else {
-      row[column] = working;
-      integral = integral && magnitude <= kLargestIntegerCell && working == std::trunc(working);
+      scale_set_[column] = 1;
+      --columns_unscaled_;
     }
   }
-  fold.integral = integral;
+  double largest = 0;
+  bool integral = true;
+  const double* shift = units_.shift.data();
+  const double* scale = units_.scale.data();
+  for (std::size_t column = 0; column < column_count_; ++column) {
+    const double working = (values[column] - shift[column]) * scale[column];
+    row[column] = working;
+    largest = std::max(largest, std::fabs(working));
+    // A conversion to int of the value clamped, not std::trunc, which is a library call
+    // without SSE4.1.
+    const double clamped = std::clamp(working, -2 * kLargestIntegerCell, 2 * kLargestIntegerCell);
+    integral &= static_cast<double>(static_cast<int>(clamped)) == working;
+  }
+  const double working_response = (response - shift[column_count_]) * scale[column_count_];
+  if (!(largest <= kLargestWorkingValue) ||
+      !(std::fabs(working_response) <= kLargestWorkingValue)) {
+    for (std::size_t column = 0; column < column_count_; ++column) {
+      if (!(std::fabs(row[column]) <= kLargestWorkingValue)) return column;
+    }
+    return column_count_;
+  }
+  fold.responses[fold.filled] = working_response;
+  fold.integral = fold.integral && integral && largest <= kLargestIntegerCell;
   ++rows_;
   if (++fold.filled == kBlockRows) FlushBlock(fold);
   return column_count_ + 1;

@@ -60,9 +60,9 @@ class CrossProducts {
   static constexpr double kLargestWorkingValue = 0x1p480;
 
   // Adds one row: `values` one finite value per column, `response` finite. Returns the
-  // column (`column_count` for the response) whose working value is out of range (above
-  // kLargestWorkingValue, or non-zero below its inverse), or `column_count` + 1 when all
-  // are in range; a row out of range is not added.
+  // column (`column_count` for the response) whose working value is beyond
+  // kLargestWorkingValue, or `column_count` + 1 when all are in range; a row out of range
+  // is not added. (A working value too small for its square is summed as it is.)
   std::size_t AddRow(const double* values, double response);
 
   std::size_t rows() const { return rows_; }
@@ -82,7 +82,8 @@ class CrossProducts {
   std::size_t rows_ = 0;
   const CrossProductKernel* kernel_;
   WorkingUnits units_;
-  std::vector<bool> scale_set_;
+  std::vector<char> scale_set_;
+  std::size_t columns_unscaled_;
   std::vector<std::unique_ptr<Fold>> folds_;
   std::vector<std::int32_t> pairs_;  // a block in the integer kernel's layout
 };

@@ -70,7 +70,21 @@ Solution Solve(const Moments& moments, const WorkingUnits& units) {
     work(j, j) = 1;
   }
   std::vector<Eigen::Index> taken;
-  for (Eigen::Index j = 0; j < count; ++j) {
+  // Nearly always every column is taken: the blocked factorisation then gives the same
+  // factor faster, and its pivots are the same remaining shares.
+  Eigen::LLT<Matrix> blocked(work.selfadjointView<Eigen::Lower>());
+  bool all_taken = blocked.info() == Eigen::Success;
+  if (all_taken) {
+    const Matrix& factor = blocked.matrixLLT();
+    for (Eigen::Index j = 0; j < count && all_taken; ++j) {
+      all_taken = factor(j, j) * factor(j, j) >= kCollinearShare;
+    }
+  }
+  if (all_taken) {
+    work = blocked.matrixLLT();
+    for (Eigen::Index j = 0; j < count; ++j) taken.push_back(j);
+  }
+  for (Eigen::Index j = 0; j < count && !all_taken; ++j) {
     const double remaining = work(j, j);
     if (!(remaining >= kCollinearShare)) continue;
     taken.push_back(j);

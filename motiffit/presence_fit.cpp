@@ -57,6 +57,52 @@ std::size_t ForEachField(std::string_view line, Visit&& visit) {
   }
 }
 
+// Reads the fields of a data row: the score columns into `response` (the second) and
+// `has_score`, the motif cells into `values` and `has_cells`, fields past `width` not at
+// all. Returns the number of fields. A cell of digits alone is read on the spot; any other
+// goes through CellNumber.
+std::size_t ParseDataRow(std::string_view line, std::size_t width, double* values, double& response,
+                         bool& has_score, bool& has_cells) {
+  constexpr std::size_t kExactDigits = 15;
+  const char* position = line.data();
+  const char* const end = position + line.size();
+  std::size_t field_index = 0;
+  for (;; ++position, ++field_index) {
+    const char* const start = position;
+    std::uint64_t digits = 0;
+    while (position != end) {
+      const unsigned digit = static_cast<unsigned char>(*position) - static_cast<unsigned>('0');
+      if (digit > 9) break;
+      digits = digits * 10 + digit;
+      ++position;
+    }
+    std::optional<double> value;
+    if (position != start && (position == end || *position == '\t') &&
+        static_cast<std::size_t>(position - start) <= kExactDigits) {
+      value = static_cast<double>(digits);
+    } else {
+      const void* tab = std::memchr(position, '\t', static_cast<std::size_t>(end - position));
+      position = tab == nullptr ? end : static_cast<const char*>(tab);
+      if (field_index < width) {
+        value = CellNumber(std::string_view(start, static_cast<std::size_t>(position - start)));
+      }
+    }
+    if (field_index < 2) {
+      // The peak score and its logarithm: ln(0) and ln of a negative or missing score are
+      // written as -inf and nan, which read as no number.
+      has_score = has_score && value.has_value();
+      if (value && field_index == 1) response = *value;
+    } else if (field_index < width) {
+      if (value) {
+        values[field_index - 2] = *value;
+      } else {
+        has_cells = false;
+      }
+    }
+    if (position == end) return field_index + 1;
+  }
+}
+
 std::string LabelFor(std::string_view header_field, std::size_t field_index) {
   if (header_field.empty() || header_field == kInterceptLabel) {
     return "column " + std::to_string(field_index + 1);
@@ -289,20 +335,7 @@ PresenceFit FitPresenceTable(ByteSource& source, const FitSettings& settings) {
     bool has_cells = true;
     double response = 0;
     const std::size_t field_count =
-        ForEachField(line, [&](std::size_t field_index, std::string_view cell) {
-          if (field_index >= width) return;
-          const std::optional<double> value = CellNumber(cell);
-          if (field_index < 2) {
-            // The peak score and its logarithm: ln(0) and ln of a negative or missing score
-            // are written as -inf and nan, which read as no number.
-            has_score = has_score && value.has_value();
-            if (value && field_index == 1) response = *value;
-          } else if (value) {
-            values[field_index - 2] = *value;
-          } else {
-            has_cells = false;
-          }
-        });
+        ParseDataRow(line, width, values.data(), response, has_score, has_cells);
     if (field_count > width) {
       table.status = Status::kRowTooWide;
       table.line_number = lines.line_number();
