@@ -144,21 +144,17 @@ bool IsConstantColumn(const Moments& moments, const WorkingUnits& units, std::si
 double HeldOutSquaredError(const Moments& rows, double intercept,
                            const std::vector<double>& slopes) {
   const std::size_t columns = rows.columns;
-  std::vector<std::size_t> used;
-  for (std::size_t column = 0; column < columns; ++column) {
-    if (slopes[column] != 0) used.push_back(column);
-  }
+  const auto size = static_cast<Eigen::Index>(columns + 1);
+  const Eigen::Map<const Matrix> products(rows.products.data(), size, size);
+  const Eigen::Map<const Vector> slope(slopes.data(), static_cast<Eigen::Index>(columns));
+  const Eigen::Map<const Vector> means(rows.means.data(), static_cast<Eigen::Index>(columns));
+  const auto column_products = products.topLeftCorner(size - 1, size - 1);
   // Sum of (y - a - x b)^2 = Syy - 2 b'Sxy + b'Sxx b + n (mean y - a - mean x b)^2, the S
   // centred products of the rows.
-  double error = rows.product(columns, columns);
-  double mean_error = rows.means[columns] - intercept;
-  for (const std::size_t i : used) {
-    error -= 2 * slopes[i] * rows.product(i, columns);
-    mean_error -= slopes[i] * rows.means[i];
-    double inner = 0;
-    for (const std::size_t j : used) inner += rows.product(i, j) * slopes[j];
-    error += slopes[i] * inner;
-  }
+  const double error = products(size - 1, size - 1) -
+                       2 * slope.dot(products.col(size - 1).head(size - 1)) +
+                       slope.dot(column_products * slope);
+  const double mean_error = rows.means[columns] - intercept - slope.dot(means);
   return std::max(0.0, error) + rows.rows * mean_error * mean_error;
 }
 
