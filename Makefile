@@ -14,7 +14,10 @@ build:
 
 # The example job: count the example motifs in the example peaks, fit Ln(Peak score) on
 # the counts, predict it back from the fitted coefficients, and draw observed against
-# predicted.
+# predicted. The unpenalised fit also draws its motifs with the largest coefficients and
+# their confidence intervals; `make run PENALTY=elastic` (or ridge, lasso) fits with that
+# penalty and draws the cross-validated error against lambda instead.
+PENALTY ?= none
 run: build
 	@command -v gnuplot >/dev/null || \
 	  { echo "make run: gnuplot not found (apt-get install gnuplot-nox)" >&2; exit 1; }
@@ -23,7 +26,9 @@ run: build
 	  $(EXAMPLE_OUT)/presence.tab 1
 	@echo "First rows of $(EXAMPLE_OUT)/presence.tab:"
 	@head -n 6 $(EXAMPLE_OUT)/presence.tab
-	$(BUILD)/motiffit/Motiffit $(EXAMPLE_OUT)/presence.tab $(EXAMPLE_OUT)/coefficients.tab
+	$(BUILD)/motiffit/Motiffit --penalty $(PENALTY) \
+	  $(if $(filter-out none,$(PENALTY)),--path $(EXAMPLE_OUT)/path.tab) \
+	  $(EXAMPLE_OUT)/presence.tab $(EXAMPLE_OUT)/coefficients.tab
 	@echo "The fit, from $(EXAMPLE_OUT)/coefficients.tab:"
 	@awk 'NF == 0 { exit } NR > 2' $(EXAMPLE_OUT)/coefficients.tab
 # Scorefit runs inside $(EXAMPLE_OUT), so that out_b.tab,
@@ -36,6 +41,16 @@ run: build
 	  -e "coefficients='$(EXAMPLE_OUT)/coefficients.tab'" \
 	  -e "output='$(EXAMPLE_OUT)/fit.png'" workflow/plot_fit.gp
 	@echo "Observed against predicted Ln(Peak score), drawn in $(EXAMPLE_OUT)/fit.png"
+ifeq ($(PENALTY),none)
+	gnuplot -e "coefficients='$(EXAMPLE_OUT)/coefficients.tab'" \
+	  -e "output='$(EXAMPLE_OUT)/motifs.png'" workflow/plot_motifs.gp
+	@echo "Motifs with the largest coefficients, drawn in $(EXAMPLE_OUT)/motifs.png"
+else
+	gnuplot -e "path='$(EXAMPLE_OUT)/path.tab'" \
+	  -e "coefficients='$(EXAMPLE_OUT)/coefficients.tab'" \
+	  -e "output='$(EXAMPLE_OUT)/path.png'" workflow/plot_path.gp
+	@echo "Cross-validated error against lambda, drawn in $(EXAMPLE_OUT)/path.png"
+endif
 
 test: build
 	ctest --preset release --parallel $(JOBS)

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <vector>
+
+#include "motiffit/cross_products.h"
 
 // The ordinary least-squares fit of a response on an intercept and a set of columns.
 // Terms are numbered with the intercept first: term 0 is the intercept, term 1 + j column j.
@@ -15,15 +16,19 @@ struct LinearFit {
   std::size_t degrees_of_freedom = 0;  // rows - rank
   double residual_sum_of_squares = 0;
   double total_sum_of_squares = 0;  // of the response about its mean
-  double r_squared = 0;
+  double r_squared = 0;             // NaN when the response is constant
   double adjusted_r_squared = 0;
   double residual_standard_error = 0;
+  // 1 - (sum of squared out-of-fold errors) / total sum of squares; NaN when not asked
+  // for, or when a fold is empty or the rows without it leave no degree of freedom.
+  double cross_validated_r_squared = 0;
   // Per term. A term without an estimate (a column that is all zero, constant, or a linear
-  // combination of the others) has the coefficient 0 and NaN statistics.
+  // combination of the columns before it) has the coefficient 0 and NaN statistics.
   std::vector<double> coefficients;
   std::vector<double> standard_errors;
   std::vector<double> t_values;
   std::vector<double> p_values;  // two-sided, from the t distribution
+  std::vector<double> q_values;  // Benjamini-Hochberg over the columns; NaN for the intercept
   std::vector<bool> estimated;
   // Per column: the coefficient and its standard error in units of standard deviations of
   // the column and of the response (NaN where the response does not vary).
@@ -31,35 +36,26 @@ struct LinearFit {
   std::vector<double> standardised_errors;
 };
 
-// Fits y = b0 + b1 x1 + ... + bm xm by least squares from rows fed one at a time. Rows are
-// gathered in blocks of a few thousand and folded into the triangular factor of a
-// Householder QR decomposition of [1 x y], so memory holds one block and the factor, never
-// the whole table. The columns whose coefficients can be estimated are then chosen by a
-// QR decomposition with column pivoting of that factor, the intercept always among them.
-class LeastSquares {
- public:
-  explicit LeastSquares(std::size_t column_count);
-  ~LeastSquares();
-  LeastSquares(const LeastSquares&) = delete;
-  LeastSquares& operator=(const LeastSquares&) = delete;
+// A column has an estimate unless less than this share of its centred sum of squares is
+// left once the columns before it (that have one) are regressed out of it.
+inline constexpr double kCollinearShare = 1e-9;
 
-  // Adds one row: `values` holds one value per column, `response` the value to fit.
-  void AddRow(const double* values, double response);
+// True when a column's centred sum of squares is zero relative to its own magnitude: its
+// values are all equal up to rounding.
+bool IsConstantColumn(const Moments& moments, const WorkingUnits& units, std::size_t column);
 
-  std::size_t rows() const { return rows_; }
+// Fits the rows that `all` describes. `folds` (the same rows, split) gives the
+// cross-validated R-squared when it holds two or more; pass an empty vector for none.
+LinearFit FitLeastSquares(const Moments& all, const std::vector<Moments>& folds,
+                          const WorkingUnits& units);
 
-  // The fit of every row added so far. Call once, after the last row.
-  LinearFit Fit();
+// The sum of squared errors on the rows that `rows` describes of the model `intercept` +
+// sum of `slopes` (working units, one per column) times the columns.
+double HeldOutSquaredError(const Moments& rows, double intercept,
+                           const std::vector<double>& slopes);
 
- private:
-  void FoldBlock();
+// The moments of every fold but `left_out`.
+Moments MomentsWithout(const std::vector<Moments>& folds, std::size_t left_out);
 
-  std::size_t column_count_;
-  std::size_t width_;            // columns of the factor: intercept, the columns, the response
-  std::size_t block_rows_;       // rows gathered before a fold
-  std::size_t leading_;          // rows of the work matrix: the factor, then one block
-  std::size_t factor_rows_ = 0;  // rows of the factor so far, at most `width_`
-  std::size_t filled_ = 0;       // rows of the current block, right below the factor
-  std::size_t rows_ = 0;
-  std::unique_ptr<double[]> work_;  // column-major, `leading_` x `width_`
-};
+// Benjamini-Hochberg q-values of the p-values that are not NaN (NaN stays NaN).
+std::vector<double> BenjaminiHochbergQValues(const std::vector<double>& p_values);

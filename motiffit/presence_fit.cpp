@@ -1,9 +1,12 @@
 #include "motiffit/presence_fit.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -12,7 +15,7 @@
 #include <string_view>
 
 #include "common/coefficient_layout.h"
-#include "common/line_reader.h"
+#include "common/diagnostics.h"
 #include "common/number_text.h"
 
 namespace {
@@ -51,6 +54,52 @@ std::size_t ForEachField(std::string_view line, Visit&& visit) {
     visit(field_index++, line.substr(start, end - start));
     if (tab == std::string_view::npos) return field_index;
     start = tab + 1;
+  }
+}
+
+// Reads the fields of a data row: the score columns into `response` (the second) and
+// `has_score`, the motif cells into `values` and `has_cells`, fields past `width` not at
+// all. Returns the number of fields. A cell of digits alone is read on the spot; any other
+// goes through CellNumber.
+std::size_t ParseDataRow(std::string_view line, std::size_t width, double* values, double& response,
+                         bool& has_score, bool& has_cells) {
+  constexpr std::size_t kExactDigits = 15;
+  const char* position = line.data();
+  const char* const end = position + line.size();
+  std::size_t field_index = 0;
+  for (;; ++position, ++field_index) {
+    const char* const start = position;
+    std::uint64_t digits = 0;
+    while (position != end) {
+      const unsigned digit = static_cast<unsigned char>(*position) - static_cast<unsigned>('0');
+      if (digit > 9) break;
+      digits = digits * 10 + digit;
+      ++position;
+    }
+    std::optional<double> value;
+    if (position != start && (position == end || *position == '\t') &&
+        static_cast<std::size_t>(position - start) <= kExactDigits) {
+      value = static_cast<double>(digits);
+    } else {
+      const void* tab = std::memchr(position, '\t', static_cast<std::size_t>(end - position));
+      position = tab == nullptr ? end : static_cast<const char*>(tab);
+      if (field_index < width) {
+        value = CellNumber(std::string_view(start, static_cast<std::size_t>(position - start)));
+      }
+    }
+    if (field_index < 2) {
+      // The peak score and its logarithm: ln(0) and ln of a negative or missing score are
+      // written as -inf and nan, which read as no number.
+      has_score = has_score && value.has_value();
+      if (value && field_index == 1) response = *value;
+    } else if (field_index < width) {
+      if (value) {
+        values[field_index - 2] = *value;
+      } else {
+        has_cells = false;
+      }
+    }
+    if (position == end) return field_index + 1;
   }
 }
 
@@ -97,6 +146,126 @@ std::string Plural(std::size_t count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
+std::string PenaltyName(Penalty penalty) {
+  switch (penalty) {
+    case Penalty::kNone:
+      return "none";
+    case Penalty::kRidge:
+      return "ridge";
+    case Penalty::kLasso:
+      return "lasso";
+    case Penalty::kElastic:
+      return "elastic";
+  }
+  return {};
+}
+
+std::string FitTitle(Penalty penalty) {
+  switch (penalty) {
+    case Penalty::kNone:
+      return "Least-squares fit";
+    case Penalty::kRidge:
+      return "Ridge fit";
+    case Penalty::kLasso:
+      return "Lasso fit";
+    case Penalty::kElastic:
+      return "Elastic-net fit";
+  }
+  return {};
+}
+
+std::string CrossValidatedTitle(std::size_t folds) {
+  return "R-squared (cross-validated, " + std::to_string(folds) + " folds)";
+}
+
+// Hands out the lines of a source, each without its line end: a line feed, a carriage
+// return, or the pair of both, so that files from every platform read alike. A line is a
+// view into the block, copied only when it reaches across two; lines are numbered from 1.
+class TableLines {
+ public:
+  explicit TableLines(ByteSource& source) : block_(source) {}
+
+  bool Next(std::string_view& line) {
+    spill_.clear();
+    bool spilled = false;
+    for (;;) {
+      if (!block_.Fill()) {
+        if (!spilled) return false;
+        line = spill_;
+        ++line_number_;
+        return true;
+      }
+      const char* first = block_.next();
+      const std::size_t available = block_.available();
+      if (skip_line_feed_) {
+        skip_line_feed_ = false;
+        if (*first == '\n') {
+          block_.Advance(1);
+          continue;
+        }
+      }
+      const char* end = static_cast<const char*>(std::memchr(first, '\n', available));
+      const std::size_t searched =
+          end == nullptr ? available : static_cast<std::size_t>(end - first);
+      if (const void* carriage = std::memchr(first, '\r', searched)) {
+        end = static_cast<const char*>(carriage);
+      }
+      if (end == nullptr) {
+        spill_.append(first, available);
+        spilled = true;
+        block_.Advance(available);
+        continue;
+      }
+      const std::size_t length = static_cast<std::size_t>(end - first);
+      skip_line_feed_ = *end == '\r';
+      block_.Advance(length + 1);
+      ++line_number_;
+      if (!spilled) {
+        line = std::string_view(first, length);
+      } else {
+        spill_.append(first, length);
+        line = spill_;
+      }
+      return true;
+    }
+  }
+
+  std::size_t line_number() const { return line_number_; }
+  bool failed() const { return block_.failed(); }
+
+ private:
+  BlockBuffer block_;
+  std::string spill_;
+  bool skip_line_feed_ = false;
+  std::size_t line_number_ = 0;
+};
+
+// A column label, or the score's name, for messages.
+std::string ColumnName(const PresenceFit& table, std::size_t column) {
+  if (column >= table.labels.size()) return "Ln(Peak score) (the second column)";
+  return "motif column " + table.labels[column] + " (column " + std::to_string(column + 3) + ")";
+}
+
+bool AllFinite(const std::vector<double>& values, std::size_t& first_bad) {
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    if (!std::isfinite(values[k])) {
+      first_bad = k;
+      return false;
+    }
+  }
+  return true;
+}
+
+void AppendColumnsWithout(std::string& text, const PresenceFit& table,
+                          const std::vector<bool>& estimated) {
+  for (std::size_t column = 0; column < table.labels.size(); ++column) {
+    if (estimated[column + 1]) continue;
+    text += '\t';
+    text += table.labels[column];
+  }
+  text += '\n';
+}
+
 }  // namespace
 
 std::string ProblemText(const PresenceFit& table) {
@@ -117,33 +286,47 @@ std::string ProblemText(const PresenceFit& table) {
       return "no degrees of freedom left for the fit: " + Plural(table.fit.rows, "usable row") +
              " (of " + std::to_string(table.data_rows) + ") for " +
              Plural(table.fit.rank, "coefficient") + " that can be estimated, intercept included";
+    case Status::kOutOfRange:
+      return ColumnName(table, table.column) + ": the cell " + table.cell +
+             " is too far in magnitude from the column's other values (beyond a factor of "
+             "2^480) for the sums of their squares to be formed; nothing was fitted";
+    case Status::kTooFewRowsForFolds:
+      return Plural(table.fit.rows, "usable row") + " (of " + std::to_string(table.data_rows) +
+             ") are too few for a penalised fit with " + Plural(table.settings.folds, "fold") +
+             "; it needs at least " +
+             std::to_string(std::max<std::size_t>(2, table.settings.folds));
+    case Status::kNotFinite:
+      return "the fit gave a value that is not finite for " +
+             (table.column == 0 ? std::string("the intercept")
+                                : ColumnName(table, table.column - 1)) +
+             "; nothing was written";
   }
   return {};
 }
 
-PresenceFit FitPresenceTable(ByteSource& source) {
+PresenceFit FitPresenceTable(ByteSource& source, const FitSettings& settings) {
   using Status = PresenceFit::Status;
   PresenceFit table;
-  LineReader lines(source);
-  std::unique_ptr<LeastSquares> least_squares;
+  table.settings = settings;
+  const std::size_t folds = std::max<std::size_t>(1, settings.folds);
+  TableLines lines(source);
+  std::unique_ptr<CrossProducts> products;
   std::size_t width = 0;  // fields of the header
   std::vector<double> values;
   std::string_view line;
-  std::size_t line_number = 0;
-  while (++line_number, lines.Next(line)) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  while (lines.Next(line)) {
     if (line.find_first_not_of('\t') == std::string_view::npos) continue;
-    if (least_squares == nullptr) {
+    if (products == nullptr) {
       width = ForEachField(line, [&](std::size_t field_index, std::string_view field) {
         if (field_index >= 2) table.labels.push_back(LabelFor(field, field_index));
       });
       if (width < 2) {
         table.status = Status::kHeaderTooNarrow;
-        table.line_number = line_number;
+        table.line_number = lines.line_number();
         table.field_count = width;
         return table;
       }
-      least_squares = std::make_unique<LeastSquares>(width - 2);
+      products = std::make_unique<CrossProducts>(width - 2, folds, settings.kernel);
       values.resize(width - 2);
       continue;
     }
@@ -152,23 +335,10 @@ PresenceFit FitPresenceTable(ByteSource& source) {
     bool has_cells = true;
     double response = 0;
     const std::size_t field_count =
-        ForEachField(line, [&](std::size_t field_index, std::string_view cell) {
-          if (field_index >= width) return;
-          const std::optional<double> value = CellNumber(cell);
-          if (field_index < 2) {
-            // The peak score and its logarithm: ln(0) and ln of a negative or missing score
-            // are written as -inf and nan, which read as no number.
-            has_score = has_score && value.has_value();
-            if (value && field_index == 1) response = *value;
-          } else if (value) {
-            values[field_index - 2] = *value;
-          } else {
-            has_cells = false;
-          }
-        });
+        ParseDataRow(line, width, values.data(), response, has_score, has_cells);
     if (field_count > width) {
       table.status = Status::kRowTooWide;
-      table.line_number = line_number;
+      table.line_number = lines.line_number();
       table.field_count = field_count;
       return table;
     }
@@ -177,73 +347,175 @@ PresenceFit FitPresenceTable(ByteSource& source) {
     } else if (field_count < width || !has_cells) {
       ++table.rows_with_bad_cell;
     } else {
-      least_squares->AddRow(values.data(), response);
+      const std::size_t bad = products->AddRow(values.data(), response);
+      if (bad <= values.size()) {
+        table.status = Status::kOutOfRange;
+        table.line_number = lines.line_number();
+        table.column = bad;
+        ForEachField(line, [&](std::size_t field_index, std::string_view cell) {
+          if (field_index == (bad == values.size() ? 1 : bad + 2)) table.cell = Printable(cell);
+        });
+        return table;
+      }
     }
   }
   if (lines.failed()) {
     table.status = Status::kReadFailed;
     return table;
   }
-  if (least_squares == nullptr) {
+  if (products == nullptr) {
     table.status = Status::kNoHeader;
     return table;
   }
-  table.fit = least_squares->Fit();
-  if (!table.fit.fitted) table.status = Status::kNoDegreesOfFreedom;
+  const std::vector<Moments> fold_moments = products->Finish();
+  Moments all(products->column_count());
+  for (const Moments& fold : fold_moments) MergeMoments(all, fold);
+  const std::vector<Moments> no_folds;
+  const std::vector<Moments>& cross_validation = folds >= 2 ? fold_moments : no_folds;
+  const std::size_t rows = products->rows();
+  table.constant.resize(products->column_count());
+  for (std::size_t column = 0; column < table.constant.size(); ++column) {
+    table.constant[column] = rows == 0 || IsConstantColumn(all, products->units(), column);
+  }
+
+  std::size_t bad_term = 0;
+  if (settings.penalty.penalty == Penalty::kNone) {
+    table.fit = FitLeastSquares(all, cross_validation, products->units());
+    if (!table.fit.fitted) {
+      table.status = Status::kNoDegreesOfFreedom;
+    } else if (!AllFinite(table.fit.coefficients, bad_term) ||
+               !AllFinite(table.fit.standard_errors, bad_term)) {
+      // Statistics of the columns without an estimate are NaN by design.
+      if (table.fit.estimated[bad_term]) {
+        table.status = Status::kNotFinite;
+        table.column = bad_term;
+      }
+    }
+    return table;
+  }
+  table.fit.rows = rows;
+  if (rows < std::max<std::size_t>(2, folds)) {
+    table.status = Status::kTooFewRowsForFolds;
+    return table;
+  }
+  table.penalised = FitPenalised(all, cross_validation, products->units(), settings.penalty);
+  if (!AllFinite(table.penalised.coefficients, bad_term)) {
+    table.status = Status::kNotFinite;
+    table.column = bad_term;
+  }
   return table;
 }
 
 void WriteCoefficientTable(const PresenceFit& table, std::ostream& out) {
+  const Penalty penalty = table.settings.penalty.penalty;
+  const bool penalised = penalty != Penalty::kNone;
   const LinearFit& fit = table.fit;
-  std::string text = "Least-squares fit of Ln(Peak score) on motif counts\n";
+  const std::size_t folds = table.settings.folds;
+  const std::size_t columns = table.labels.size();
+  std::string text = FitTitle(penalty) + " of Ln(Peak score) on motif counts\n";
   AppendTitle(text, "Rows used", fit.rows);
   AppendTitle(text, "Rows left out without a score", table.rows_without_score);
   AppendTitle(text, "Rows left out with a motif cell missing or not a number",
               table.rows_with_bad_cell);
-  text += "Coefficients estimated\t" + std::to_string(fit.rank) + " of " +
-          std::to_string(fit.coefficients.size()) + ", intercept included\n";
-  text += "Columns without an estimate (all zero, constant or collinear)\t" +
-          std::to_string(fit.coefficients.size() - fit.rank);
-  for (std::size_t column = 0; column < table.labels.size(); ++column) {
-    if (fit.estimated[column + 1]) continue;
-    text += '\t';
-    text += table.labels[column];
+  std::vector<double> coefficients;
+  std::vector<double> standardised;
+  if (!penalised) {
+    coefficients = fit.coefficients;
+    standardised = fit.standardised;
+    text += "Coefficients estimated\t" + std::to_string(fit.rank) + " of " +
+            std::to_string(columns + 1) + ", intercept included\n";
+    text += "Columns without an estimate (all zero, constant or collinear)\t" +
+            std::to_string(columns + 1 - fit.rank);
+    AppendColumnsWithout(text, table, fit.estimated);
+    AppendTitle(text, "R-squared (in-sample)", fit.r_squared);
+    if (folds >= 2) AppendTitle(text, CrossValidatedTitle(folds), fit.cross_validated_r_squared);
+    AppendTitle(text, "Adjusted R-squared", fit.adjusted_r_squared);
+    AppendTitle(text, "Residual SE", fit.residual_standard_error);
+    AppendTitle(text, "Degrees of freedom", fit.degrees_of_freedom);
+  } else {
+    const PenalisedFit& penalised_fit = table.penalised;
+    coefficients = penalised_fit.coefficients;
+    standardised = penalised_fit.standardised;
+    text += "Penalty\t" + PenaltyName(penalty) + '\n';
+    AppendTitle(text, "Alpha", table.settings.penalty.alpha);
+    text += "Lambda\t";
+    AppendFigure(text, penalised_fit.lambda);
+    if (table.settings.penalty.lambda) {
+      text += "\tgiven\n";
+    } else if (penalised_fit.path.empty()) {
+      text += "\tno path: the response or every column is constant\n";
+    } else if (table.settings.penalty.one_standard_error) {
+      text += "\tlargest within one standard error of the least cross-validated error\n";
+    } else {
+      text += "\tleast cross-validated error\n";
+    }
+    text += "Motifs kept\t" + std::to_string(penalised_fit.kept) + " of " +
+            std::to_string(columns) + '\n';
+    std::vector<bool> estimated(columns + 1, true);
+    std::size_t constant = 0;
+    for (std::size_t column = 0; column < columns; ++column) {
+      estimated[column + 1] = !table.constant[column];
+      constant += table.constant[column];
+    }
+    text += "Columns without an estimate (all zero or constant)\t" + std::to_string(constant);
+    AppendColumnsWithout(text, table, estimated);
+    AppendTitle(text, "R-squared (in-sample)", penalised_fit.r_squared);
+    if (folds >= 2) {
+      AppendTitle(text, CrossValidatedTitle(folds), penalised_fit.cross_validated_r_squared);
+    }
   }
-  text += '\n';
-  AppendTitle(text, "R-squared", fit.r_squared);
-  AppendTitle(text, "Adjusted R-squared", fit.adjusted_r_squared);
-  AppendTitle(text, "Residual SE", fit.residual_standard_error);
-  AppendTitle(text, "Degrees of freedom", fit.degrees_of_freedom);
-  text += "\nTerm\tStandardised\tStd. error\tCoefficient\tStd. error\tt value\tp value\n";
+  text += "\nTerm\tStandardised\tStd. error\tCoefficient\tStd. error\tt value\tp value\tq value\n";
   // The intercept's estimate is in the field where Scorefit reads it.
   static_assert(kInterceptField == 1);
   text += kInterceptLabel;
   text += '\t';
-  AppendExact(text, fit.coefficients[0]);
-  for (const double figure : {fit.standard_errors[0], fit.t_values[0], fit.p_values[0]}) {
+  AppendExact(text, coefficients[0]);
+  for (std::size_t field = 0; field < 3; ++field) {
     text += '\t';
-    AppendFigure(text, figure);
+    AppendFigure(text, penalised ? std::nan("")
+                                 : std::array{fit.standard_errors[0], fit.t_values[0],
+                                              fit.p_values[0]}[field]);
   }
   text += '\n';
   out << text;
   // One line per motif column, in table order, the coefficient in the field where Scorefit
   // reads it.
   static_assert(kCoefficientField == 3);
-  for (std::size_t column = 0; column < table.labels.size(); ++column) {
+  const double none = std::nan("");
+  for (std::size_t column = 0; column < columns; ++column) {
     const std::size_t term = column + 1;
     text = table.labels[column];
     text += '\t';
-    AppendFigure(text, fit.standardised[column]);
+    AppendFigure(text, standardised[column]);
     text += '\t';
-    AppendFigure(text, fit.standardised_errors[column]);
+    AppendFigure(text, penalised ? none : fit.standardised_errors[column]);
     text += '\t';
-    AppendExact(text, fit.coefficients[term]);
+    AppendExact(text, coefficients[term]);
     for (const double figure :
-         {fit.standard_errors[term], fit.t_values[term], fit.p_values[term]}) {
+         {penalised ? none : fit.standard_errors[term], penalised ? none : fit.t_values[term],
+          penalised ? none : fit.p_values[term], penalised ? none : fit.q_values[term]}) {
       text += '\t';
       AppendFigure(text, figure);
     }
     out << text << '\n';
   }
+  out.flush();
+}
+
+void WritePathTable(const PresenceFit& table, std::ostream& out) {
+  std::string text = "Lambda\tCV mean squared error\tCV standard error\tMotifs kept\tChosen\n";
+  const PenalisedFit& fit = table.penalised;
+  for (std::size_t index = 0; index < fit.path.size(); ++index) {
+    const PathPoint& point = fit.path[index];
+    AppendExact(text, point.lambda);
+    text += '\t';
+    AppendFigure(text, point.error);
+    text += '\t';
+    AppendFigure(text, point.error_spread);
+    text += '\t';
+    text += std::to_string(point.kept);
+    text += index == fit.chosen ? "\t1\n" : "\t0\n";
+  }
+  out << text;
   out.flush();
 }

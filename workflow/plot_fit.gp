@@ -1,5 +1,5 @@
 # Draws observed against predicted Ln(Peak score) from Scorefit's prediction table, with the
-# R-squared of Motiffit's coefficient table in the title.
+# in-sample and cross-validated R-squared of Motiffit's coefficient table in the title.
 #
 #   gnuplot -e "predicted='predicted.tab'; coefficients='coefficients.tab'; output='fit.png'" \
 #       workflow/plot_fit.gp
@@ -8,15 +8,21 @@
 
 title_figure(name) = system(sprintf("awk -F'\t' '$1 == \"%s\" { print $2; exit }' '%s'", \
                                     name, coefficients))
-r_squared = title_figure("R-squared")
+r_squared = title_figure("R-squared (in-sample)")
 rows_used = title_figure("Rows used")
+# The cross-validated line names its folds; it is missing when --folds 1 turned it off.
+cross_validated = system(sprintf("awk -F'\t' 'index($1, \"R-squared (cross-validated\") == 1 " . \
+                                 "{ sub(/^R-squared \\(cross-validated, /, \"\", $1); " . \
+                                 "sub(/\\)$/, \"\", $1); print $2 \" (\" $1 \")\"; exit }' '%s'", \
+                                 coefficients))
+if (strlen(cross_validated) == 0) cross_validated = "not computed"
 last_column = int(system(sprintf("awk -F'\t' '{ print NF; exit }' '%s'", predicted)))
 
 set terminal pngcairo size 900,900 font ",12"
 set output output
 set datafile separator "\t"
-set title sprintf("Observed against predicted Ln(Peak score)\nR^2 = %s, %s peaks", \
-                  r_squared, rows_used)
+set title sprintf("Observed against predicted Ln(Peak score), %s peaks\n" . \
+                  "R^2 in-sample %s, cross-validated %s", rows_used, r_squared, cross_validated)
 set xlabel "Predicted Ln(Peak score)"
 set ylabel "Observed Ln(Peak score)"
 set size ratio -1

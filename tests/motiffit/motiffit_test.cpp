@@ -1,5 +1,4 @@
 #include "motiffit/motiffit.h"
-#include "motiffit/presence_fit.h"
 
 #include <gtest/gtest.h>
 
@@ -7,12 +6,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/byte_source.h"
+#include "motiffit/presence_fit.h"
 #include "scorefit/coefficient_table.h"
 #include "scorefit/scorefit.h"
 #include "tests/support/temp_dir.h"
@@ -27,9 +28,9 @@ const std::string kSourceDir = MOTIF_WORKFLOW_SOURCE_DIR;
 const std::string kExampleTable =
     kSourceDir + "/tests/cli/sitecount/example_format1/expected/files/table.tab";
 
-PresenceFit FitText(const std::string& text) {
+PresenceFit FitText(const std::string& text, const FitSettings& settings = {}) {
   MemorySource source(text);
-  return FitPresenceTable(source);
+  return FitPresenceTable(source, settings);
 }
 
 void ExpectClose(double expected, double actual, const std::string& what) {
@@ -47,35 +48,84 @@ std::vector<std::string> Fields(const std::string& line) {
   return fields;
 }
 
-// The expected figures were written once by tests/motiffit/make_expected.py, from numpy's
-// lstsq (a singular value decomposition), its pseudo-inverse and a continued fraction for
-// the t distribution: a route that shares nothing with the program's QR and Boost.
-TEST(FitPresenceTable, ExampleAgreesWithAnIndependentLeastSquaresSolution) {
-  const PresenceFit table = FitText(ReadFile(kExampleTable));
-  ASSERT_EQ(table.status, PresenceFit::Status::kDone);
-  const LinearFit& fit = table.fit;
-  std::ifstream expected(kSourceDir + "/tests/motiffit/example_fit_expected.tab");
-  std::string line;
-  std::getline(expected, line);
-  EXPECT_EQ(line, "rows\t" + std::to_string(fit.rows));
-  std::getline(expected, line);
-  EXPECT_EQ(line, "rank\t" + std::to_string(fit.rank));
-  for (const double figure : {fit.r_squared, fit.adjusted_r_squared, fit.residual_standard_error}) {
+// The expected figures were written once by tests/motiffit/make_expected.py (its header
+// has the commands), from numpy's lstsq (a singular value decomposition), its
+// pseudo-inverse, a continued fraction for the t distribution, a cumulative minimum for the
+// q-values and lstsq refitted without each fold: a route that shares nothing with the
+// program's cross-products, Cholesky factor and Boost. The second table has a column that
+// is nearly, not exactly, the sum of two others.
+TEST(FitPresenceTable, AgreesWithAnIndependentLeastSquaresSolution) {
+  const struct {
+    std::string table;
+    std::string expected;
+    std::size_t folds;
+  } cases[] = {
+      {kExampleTable, kSourceDir + "/tests/motiffit/example_fit_expected.tab", 5},
+      {kSourceDir + "/tests/motiffit/collinear_table.tab",
+       kSourceDir + "/tests/motiffit/collinear_fit_expected.tab", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.table);
+    FitSettings settings;
+    settings.folds = c.folds;
+    const PresenceFit table = FitText(ReadFile(c.table), settings);
+    ASSERT_EQ(table.status, PresenceFit::Status::kDone);
+    const LinearFit& fit = table.fit;
+    std::ifstream expected(c.expected);
+    std::string line;
     std::getline(expected, line);
-    ExpectClose(std::stod(Fields(line)[1]), figure, line);
+    EXPECT_EQ(line, "rows\t" + std::to_string(fit.rows));
+    std::getline(expected, line);
+    EXPECT_EQ(line, "rank\t" + std::to_string(fit.rank));
+    for (const double figure : {fit.r_squared, fit.adjusted_r_squared, fit.residual_standard_error,
+                                c.folds > 1 ? fit.cross_validated_r_squared : std::nan("")}) {
+      std::getline(expected, line);
+      ExpectClose(std::stod(Fields(line)[1]), figure, line);
+    }
+    for (std::size_t term = 0; term < fit.coefficients.size(); ++term) {
+      ASSERT_TRUE(std::getline(expected, line));
+      const std::vector<std::string> fields = Fields(line);
+      EXPECT_EQ(fields[0], term == 0 ? "Intercept" : table.labels[term - 1]);
+      EXPECT_EQ(fields[1] == "1", fit.estimated[term]) << line;
+      ExpectClose(std::stod(fields[2]), fit.coefficients[term], line);
+      ExpectClose(std::stod(fields[3]), fit.standard_errors[term], line);
+      ExpectClose(std::stod(fields[4]), fit.t_values[term], line);
+      ExpectClose(std::stod(fields[5]), fit.p_values[term], line);
+      if (term > 0) ExpectClose(std::stod(fields[6]), fit.standardised[term - 1], line);
+      ExpectClose(std::stod(fields[7]), fit.q_values[term], line);
+    }
+    EXPECT_FALSE(std::getline(expected, line));
   }
-  for (std::size_t term = 0; term < fit.coefficients.size(); ++term) {
-    ASSERT_TRUE(std::getline(expected, line));
+}
+
+// scikit-learn's ElasticNet and Ridge at fixed lambdas on the standardised columns, run once
+// by make_expected.py.
+TEST(FitPresenceTable, PenalisedFitsAgreeWithScikitLearnAtAFixedLambda) {
+  std::ifstream expected(kSourceDir + "/tests/motiffit/example_penalised_expected.tab");
+  const std::string text = ReadFile(kExampleTable);
+  std::size_t fits = 0;
+  for (std::string line; std::getline(expected, line); ++fits) {
     const std::vector<std::string> fields = Fields(line);
-    EXPECT_EQ(fields[0], term == 0 ? "Intercept" : table.labels[term - 1]);
-    EXPECT_EQ(fields[1] == "1", fit.estimated[term]) << line;
-    ExpectClose(std::stod(fields[2]), fit.coefficients[term], line);
-    ExpectClose(std::stod(fields[3]), fit.standard_errors[term], line);
-    ExpectClose(std::stod(fields[4]), fit.t_values[term], line);
-    ExpectClose(std::stod(fields[5]), fit.p_values[term], line);
-    if (term > 0) ExpectClose(std::stod(fields[6]), fit.standardised[term - 1], line);
+    SCOPED_TRACE(fields[0]);
+    FitSettings settings;
+    settings.folds = 1;
+    settings.penalty.penalty = fields[0] == "ridge"   ? Penalty::kRidge
+                               : fields[0] == "lasso" ? Penalty::kLasso
+                                                      : Penalty::kElastic;
+    settings.penalty.alpha = std::stod(fields[1]);
+    settings.penalty.lambda = std::stod(fields[2]);
+    MemorySource source(text);
+    const PresenceFit table = FitPresenceTable(source, settings);
+    ASSERT_EQ(table.status, PresenceFit::Status::kDone);
+    const std::vector<double>& coefficients = table.penalised.coefficients;
+    ASSERT_EQ(coefficients.size() + 3, fields.size());
+    for (std::size_t term = 0; term < coefficients.size(); ++term) {
+      const double reference = std::stod(fields[term + 3]);
+      EXPECT_NEAR(coefficients[term], reference, 1e-6 * std::max(std::fabs(reference), 1e-2))
+          << term;
+    }
   }
-  EXPECT_FALSE(std::getline(expected, line));
+  EXPECT_EQ(fits, 3u);
 }
 
 // A presence table of `rows` random rows: score columns from y = 1 + 0.4 a - 0.3 b + 0.2 d
@@ -187,6 +237,243 @@ TEST(FitPresenceTable, RowsWithoutAScoreOrANumberInEveryCellAreLeftOutAndCounted
   }
 }
 
+// A table of `rows` rows: Ln(Peak score) from `response`, cells from `cells`, both given
+// the row number; lines end in `line_end`.
+template <typename Response, typename Cells>
+std::string HandTable(int column_count, int rows, Response response, Cells cells,
+                      const std::string& line_end = "\n") {
+  std::string text = "Peak score\tLn(Peak score)";
+  for (int column = 0; column < column_count; ++column) text += "\tm" + std::to_string(column);
+  text += line_end;
+  for (int row = 0; row < rows; ++row) {
+    char score[64];
+    std::snprintf(score, sizeof score, "1\t%.17g", response(row));
+    text += score;
+    for (const double cell : cells(row)) {
+      std::snprintf(score, sizeof score, "\t%.17g", cell);
+      text += score;
+    }
+    text += line_end;
+  }
+  return text;
+}
+
+TEST(FitPresenceTable, RankDecisionsDoNotDependOnTheScaleOfOtherColumns) {
+  auto a = [](int row) { return static_cast<double>((row * 7) % 5); };
+  auto b = [](int row) { return static_cast<double>((row * 3) % 4 + row % 2); };
+  auto y = [&](int row) { return 1 + 0.3 * a(row) - 0.2 * b(row) + 0.05 * ((row * 13) % 7); };
+  using Cells = std::function<std::vector<double>(int)>;
+  const struct {
+    const char* name;
+    int columns;
+    int rows;
+    Cells cells;
+    std::vector<bool> estimated;
+  } cases[] = {
+      {"constant",
+       2,
+       40,
+       [&](int r) {
+         return std::vector<double>{a(r), 3};
+       },
+       {true, false}},
+      {"duplicate",
+       3,
+       40,
+       [&](int r) {
+         return std::vector<double>{a(r), b(r), a(r)};
+       },
+       {true, true, false}},
+      {"sum",
+       3,
+       40,
+       [&](int r) {
+         return std::vector<double>{a(r), b(r), a(r) + b(r)};
+       },
+       {true, true, false}},
+      {"all zero",
+       2,
+       40,
+       [&](int r) {
+         return std::vector<double>{0, a(r)};
+       },
+       {false, true}},
+      {"constant at a large value",
+       2,
+       40,
+       [&](int r) {
+         return std::vector<double>{a(r), 123456789.125};
+       },
+       {true, false}},
+      {"a sum plus one count in ten rows",
+       3,
+       40,
+       [&](int r) {
+         return std::vector<double>{a(r), b(r), a(r) + b(r) + (r % 10 == 0)};
+       },
+       {true, true, true}},
+      {"a column of 1e8 beside counts",
+       2,
+       40,
+       [&](int r) {
+         return std::vector<double>{1e8 * a(r), b(r)};
+       },
+       {true, true}},
+      {"one usable row more than coefficients",
+       2,
+       4,
+       [&](int r) {
+         return std::vector<double>{a(r + 1), b(r)};
+       },
+       {true, true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Carriage returns alone as line ends read as lines too.
+    for (const std::string line_end : {"\n", "\r"}) {
+      const PresenceFit table = FitText(HandTable(c.columns, c.rows, y, c.cells, line_end));
+      ASSERT_EQ(table.status, PresenceFit::Status::kDone);
+      EXPECT_EQ(table.fit.rows, static_cast<std::size_t>(c.rows));
+      for (std::size_t column = 0; column < c.estimated.size(); ++column) {
+        EXPECT_EQ(table.fit.estimated[column + 1], c.estimated[column]) << column;
+        if (!c.estimated[column]) {
+          EXPECT_EQ(table.fit.coefficients[column + 1], 0.0);
+          EXPECT_TRUE(std::isnan(table.fit.standard_errors[column + 1]));
+        }
+      }
+    }
+  }
+  // One motif found in every peak (NNNN in format 0): the intercept is the mean, and so
+  // the prediction whatever the cell holds.
+  const PresenceFit every =
+      FitText(HandTable(1, 300, y, [](int) { return std::vector<double>{1}; }));
+  ASSERT_EQ(every.status, PresenceFit::Status::kDone);
+  double mean = 0;
+  for (int row = 0; row < 300; ++row) mean += y(row) / 300;
+  ExpectClose(mean, every.fit.coefficients[0], "intercept");
+  EXPECT_EQ(every.fit.coefficients[1], 0.0);
+  // A constant response: nothing to explain, so no R-squared.
+  const PresenceFit flat = FitText(HandTable(
+      2, 30, [](int) { return 2.5; },
+      [&](int r) {
+        return std::vector<double>{a(r), b(r)};
+      }));
+  ASSERT_EQ(flat.status, PresenceFit::Status::kDone);
+  EXPECT_TRUE(std::isnan(flat.fit.r_squared));
+  EXPECT_TRUE(std::isnan(flat.fit.cross_validated_r_squared));
+  EXPECT_EQ(flat.fit.coefficients, (std::vector<double>{2.5, 0, 0}));
+}
+
+// The example with one column multiplied by `factor`, its cells written in full.
+std::string ScaledColumn(const std::string& text, std::size_t field, double factor) {
+  std::istringstream in(text);
+  std::string result;
+  std::string line;
+  std::getline(in, line);
+  result = line + "\n";
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields = Fields(line);
+    char cell[64];
+    std::snprintf(cell, sizeof cell, "%.17g", std::stod(fields[field]) * factor);
+    fields[field] = cell;
+    for (std::size_t k = 0; k < fields.size(); ++k) result += (k ? "\t" : "") + fields[k];
+    result += "\n";
+  }
+  return result;
+}
+
+TEST(FitPresenceTable, ScalingAColumnScalesOnlyItsCoefficient) {
+  const std::string text = ReadFile(kExampleTable);
+  const PresenceFit plain = FitText(text);
+  ASSERT_EQ(plain.status, PresenceFit::Status::kDone);
+  for (const double factor : {1e150, 1e-300}) {
+    for (const std::size_t column : {0u, 9u}) {
+      SCOPED_TRACE(std::to_string(factor) + " " + std::to_string(column));
+      const PresenceFit scaled = FitText(ScaledColumn(text, column + 2, factor));
+      ASSERT_EQ(scaled.status, PresenceFit::Status::kDone);
+      EXPECT_EQ(scaled.fit.estimated, plain.fit.estimated);
+      ExpectClose(plain.fit.r_squared, scaled.fit.r_squared, "R-squared");
+      ExpectClose(plain.fit.cross_validated_r_squared, scaled.fit.cross_validated_r_squared,
+                  "cross-validated R-squared");
+      for (std::size_t term = 0; term < plain.fit.coefficients.size(); ++term) {
+        const double back = scaled.fit.coefficients[term] * (term == column + 1 ? factor : 1);
+        ExpectClose(plain.fit.coefficients[term], back, "term " + std::to_string(term));
+        ExpectClose(plain.fit.p_values[term], scaled.fit.p_values[term], "p");
+      }
+    }
+  }
+}
+
+// Every kernel the processor has gives the moments of a two-pass computation over the
+// rows of each fold (row i in fold i mod 3), integer blocks bit for bit alike.
+TEST(CrossProducts, EveryKernelGivesEachFoldsMoments) {
+  constexpr std::size_t kColumns = 37;
+  constexpr std::size_t kRows = 1000;
+  constexpr std::size_t kFolds = 3;
+  std::mt19937 random(7);
+  std::poisson_distribution<int> count(2.0);
+  std::vector<std::vector<double>> rows(kRows, std::vector<double>(kColumns + 1));
+  for (auto& row : rows) {
+    for (double& cell : row) cell = count(random);
+  }
+  for (const double offset : {0.0, 1e6 + 0.25}) {  // counts, then reals far from zero
+    SCOPED_TRACE(offset);
+    std::vector<std::vector<double>> table = rows;
+    for (auto& row : table) {
+      for (std::size_t column = 0; column < kColumns; ++column) {
+        if (offset != 0) row[column] = row[column] * 0.5 + offset;
+      }
+    }
+    std::vector<std::vector<Moments>> results;
+    for (const KernelChoice kernel :
+         {KernelChoice::kScalar, KernelChoice::kAvx2, KernelChoice::kAvx512}) {
+      CrossProducts products(kColumns, kFolds, kernel);
+      for (const auto& row : table) {
+        ASSERT_EQ(products.AddRow(row.data(), row[kColumns]), kColumns + 1);
+      }
+      results.push_back(products.Finish());
+      const WorkingUnits& units = products.units();
+      for (std::size_t fold = 0; fold < kFolds; ++fold) {
+        const Moments& moments = results.back()[fold];
+        std::vector<double> means(kColumns + 1, 0.0);
+        double fold_rows = 0;
+        for (std::size_t row = fold; row < kRows; row += kFolds, ++fold_rows) {
+          for (std::size_t k = 0; k <= kColumns; ++k) {
+            means[k] += (table[row][k] - units.shift[k]) * units.scale[k];
+          }
+        }
+        ASSERT_EQ(moments.rows, fold_rows);
+        for (double& mean : means) mean /= fold_rows;
+        for (std::size_t i = 0; i <= kColumns; ++i) {
+          EXPECT_NEAR(moments.means[i], means[i], 1e-12 * (1 + std::fabs(means[i])));
+          for (std::size_t j = 0; j <= kColumns; ++j) {
+            double sum = 0;
+            for (std::size_t row = fold; row < kRows; row += kFolds) {
+              sum += ((table[row][i] - units.shift[i]) * units.scale[i] - means[i]) *
+                     ((table[row][j] - units.shift[j]) * units.scale[j] - means[j]);
+            }
+            EXPECT_NEAR(moments.product(i, j), sum, 1e-10 * (1 + std::fabs(sum))) << i << ' ' << j;
+          }
+        }
+      }
+    }
+    if (offset == 0) {
+      for (const auto& result : results) {
+        for (std::size_t fold = 0; fold < kFolds; ++fold) {
+          EXPECT_EQ(result[fold].products, results.front()[fold].products);
+        }
+      }
+    }
+  }
+  // Ranks 1 to 4 of four p-values: 4 p / rank, then the least at and above each rank.
+  const std::vector<double> q = BenjaminiHochbergQValues({0.01, std::nan(""), 0.04, 0.03, 0.5});
+  EXPECT_EQ(q[0], 0.01 * 4 / 1);
+  EXPECT_TRUE(std::isnan(q[1]));
+  EXPECT_EQ(q[2], 0.04 * 4 / 3);
+  EXPECT_EQ(q[3], 0.04 * 4 / 3);
+  EXPECT_EQ(q[4], 0.5);
+}
+
 class RunMotiffitInProcess : public test_support::TempFolderTest {};
 
 TEST_F(RunMotiffitInProcess, ReportsTablesItCannotFitAndWritesNothing) {
@@ -212,6 +499,15 @@ TEST_F(RunMotiffitInProcess, ReportsTablesItCannotFitAndWritesNothing) {
       {"wide.tab", header + "5\t1.6\t1\t0\n5\t1.6\t1\t0\t\n",
        "wide.tab:3: data row has 5 tab-separated fields, but the header has 4\n"},
       {"empty.tab", "\n", "empty.tab: holds no header line and no rows to fit\n"},
+      // Squares that would overflow: a cell of 1e308 among counts, a score of 1e308.
+      {"huge.tab", header + "5\t1.6\t1\t0\n5\t1.7\t0\t1\n5\t1.6\t1e308\t2\n",
+       "huge.tab:4: motif column A (column 3): the cell 1e308 is too far in magnitude from the "
+       "column's other values (beyond a factor of 2^480) for the sums of their squares to be "
+       "formed; nothing was fitted\n"},
+      {"score.tab", header + "5\t1.6\t1\t0\n5\t1.7\t0\t1\n5\t1e308\t1\t2\n",
+       "score.tab:4: Ln(Peak score) (the second column): the cell 1e308 is too far in magnitude "
+       "from the column's other values (beyond a factor of 2^480) for the sums of their squares "
+       "to be formed; nothing was fitted\n"},
       {"narrow.tab", "\nscores\n1\n",
        "narrow.tab:2: header has 1 field; a presence table starts "
        "with the peak score and its logarithm\n"},
@@ -251,33 +547,43 @@ TEST_F(RunMotiffitInProcess, ScorefitPredictsTheFittedValuesFromTheWrittenTable)
   WriteFile("odd.tab", RandomTable({"Intercept", "", "c", "d"}, 50, [](int a, int b, int d) {
               return std::vector<int>{a, b, a + b, d};
             }));
-  for (const std::string& presence : {kExampleTable, Path("odd.tab")}) {
-    SCOPED_TRACE(presence);
-    ::testing::internal::CaptureStdout();
-    ASSERT_EQ(RunMotiffit({presence, "coefficients.tab"}), 0);
-    ASSERT_EQ(RunScorefit({"coefficients.tab", presence, "predicted.tab"}), 0);
-    ::testing::internal::GetCapturedStdout();
+  for (const std::string penalty : {"none", "ridge", "lasso", "elastic"}) {
+    for (const std::string& presence : {kExampleTable, Path("odd.tab")}) {
+      SCOPED_TRACE(presence + " " + penalty);
+      ::testing::internal::CaptureStdout();
+      ASSERT_EQ(RunMotiffit({"--penalty", penalty, presence, "coefficients.tab"}), 0);
+      ASSERT_EQ(RunScorefit({"coefficients.tab", presence, "predicted.tab"}), 0);
+      ::testing::internal::GetCapturedStdout();
 
-    // Every coefficient comes back from the text as the very double that was fitted.
-    std::ifstream coefficients("coefficients.tab");
-    std::vector<double> b;
-    ASSERT_FALSE(ReadCoefficientTable(coefficients, b).has_value());
-    const PresenceFit table = FitText(ReadFile(presence));
-    ASSERT_EQ(table.status, PresenceFit::Status::kDone);
-    EXPECT_EQ(b, table.fit.coefficients);
+      // Every coefficient comes back from the text as the very double that was fitted.
+      std::ifstream coefficient_file("coefficients.tab");
+      std::vector<double> b;
+      ASSERT_FALSE(ReadCoefficientTable(coefficient_file, b).has_value());
+      FitSettings settings;
+      settings.penalty.penalty = penalty == "none"    ? Penalty::kNone
+                                 : penalty == "ridge" ? Penalty::kRidge
+                                 : penalty == "lasso" ? Penalty::kLasso
+                                                      : Penalty::kElastic;
+      settings.penalty.alpha = penalty == "ridge" ? 0 : penalty == "lasso" ? 1 : 0.5;
+      const PresenceFit table = FitText(ReadFile(presence), settings);
+      ASSERT_EQ(table.status, PresenceFit::Status::kDone);
+      const std::vector<double>& coefficients =
+          penalty == "none" ? table.fit.coefficients : table.penalised.coefficients;
+      EXPECT_EQ(b, coefficients);
 
-    std::istringstream predicted(ReadFile("predicted.tab"));
-    std::string line;
-    std::getline(predicted, line);
-    std::size_t rows = 0;
-    while (std::getline(predicted, line)) {
-      std::vector<std::string> cells = Fields(line);
-      const std::string prediction = cells.back();
-      cells.pop_back();
-      ASSERT_EQ(prediction, PredictionText(cells, table.fit.coefficients)) << line;
-      ++rows;
+      std::istringstream predicted(ReadFile("predicted.tab"));
+      std::string line;
+      std::getline(predicted, line);
+      std::size_t rows = 0;
+      while (std::getline(predicted, line)) {
+        std::vector<std::string> cells = Fields(line);
+        const std::string prediction = cells.back();
+        cells.pop_back();
+        ASSERT_EQ(prediction, PredictionText(cells, coefficients)) << line;
+        ++rows;
+      }
+      EXPECT_EQ(rows, table.fit.rows);
     }
-    EXPECT_EQ(rows, table.fit.rows);
   }
 }
 
