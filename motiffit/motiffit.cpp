@@ -12,6 +12,7 @@
 #include "common/input_source.h"
 #include "common/output_file.h"
 #include "common/program.h"
+#include "motiffit/coefficient_output.h"
 #include "motiffit/presence_fit.h"
 
 namespace {
