@@ -28,8 +28,7 @@ void PrintOpenFailure(const std::string& file_name);
 // "NAME:LINE: what", or "NAME: what" for a problem of the whole file (line number 0).
 std::string BadInputText(const std::string& file_name, std::size_t line_number,
                          const std::string& what);
-void PrintBadInput(const std::string& file_name, std::size_t line_number,
-                   const std::string& what);
+void PrintBadInput(const std::string& file_name, std::size_t line_number, const std::string& what);
 void PrintBadInput(const std::string& file_name, const std::string& what);
 void PrintBadInput(const std::string& file_name, const LineError& error);
 [[noreturn]] void ExitBadInput(const std::string& file_name, std::size_t line_number,
@@ -56,6 +55,13 @@ void PrintOutOfMemoryAtLine(const std::string& file_name, std::size_t line_numbe
 // system refused a thread (a limit on processes, say), and the run stopped before its
 // output was put in place.
 void PrintThreadStartFailed(std::string_view program_name, const std::string& reason);
+
+// "PROGRAM: option OPTION needs a value (VALUE_NAME)": an option was the last argument.
+void PrintOptionWithoutValue(std::string_view program_name, std::string_view option,
+                             std::string_view value_name);
+// "PROGRAM: OPTION takes WHAT, not 'VALUE'" (VALUE shown printable).
+void PrintBadOptionValue(std::string_view program_name, std::string_view option,
+                         std::string_view value, std::string_view what);
 
 // "data row has N tab-separated fields, but the C coefficients (intercept included) serve
 // at most C + 1": a presence row too wide for the coefficient table.
