@@ -57,17 +57,26 @@ const ProgramOption* MatchOption(std::span<const ProgramOption> options,
   return nullptr;
 }
 
+// The option names of one line of --help: "-j N, --threads N".
+std::string OptionNames(const ProgramOption& option) {
+  std::string names;
+  if (!option.short_name.empty()) {
+    names.append(option.short_name).append(" ").append(option.value_name).append(", ");
+  }
+  names.append(option.long_name).append(" ").append(option.value_name);
+  return names;
+}
+
 void WriteOptions(std::ostream& out, std::span<const ProgramOption> options) {
   if (options.empty()) return;
+  std::size_t widest = 0;
+  for (const ProgramOption& option : options) {
+    widest = std::max(widest, OptionNames(option).size());
+  }
   out << "Options, before the file names:\n";
   for (const ProgramOption& option : options) {
-    std::string names = "  ";
-    if (!option.short_name.empty()) {
-      names.append(option.short_name).append(" ").append(option.value_name).append(", ");
-    }
-    names.append(option.long_name).append(" ").append(option.value_name);
-    out << names << std::string(names.size() < 22 ? 22 - names.size() : 1, ' ') << option.help
-        << '\n';
+    const std::string names = OptionNames(option);
+    out << "  " << names << std::string(widest - names.size() + 2, ' ') << option.help << '\n';
   }
   out << std::flush;
 }
