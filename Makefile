@@ -12,10 +12,25 @@ build:
 	cmake --preset release
 	cmake --build --preset release --parallel $(JOBS)
 
+# The Debian packages that `make run` and `make test` need, installed where missing (as root,
+# or through sudo); `tools/deps.sh GROUP` for one group (build, run, test, package, bench).
+DEPS := tools/deps.sh
+PROGRAMS := Sitecount Scorefit Motiffit Motifconv
+.PHONY: deps programs
+deps:
+	$(DEPS) run test
+
+# The four programs alone, which need no test library.
+programs:
+	cmake --preset release
+	cmake --build --preset release --parallel $(JOBS) --target $(PROGRAMS)
+
 # The example job: count the example motifs in the example peaks, fit Ln(Peak score) on
 # the counts, predict it back from the fitted coefficients, and draw observed against
 # predicted.
-run: build
+run:
+	$(DEPS) run
+	$(MAKE) --no-print-directory programs
 	@command -v gnuplot >/dev/null || \
 	  { echo "make run: gnuplot not found (apt-get install gnuplot-nox)" >&2; exit 1; }
 	mkdir -p $(EXAMPLE_OUT)
@@ -37,7 +52,11 @@ run: build
 	  -e "output='$(EXAMPLE_OUT)/fit.png'" workflow/plot_fit.gp
 	@echo "Observed against predicted Ln(Peak score), drawn in $(EXAMPLE_OUT)/fit.png"
 
-test: build
+# The tests require GoogleTest, which the first step installs.
+test:
+	$(DEPS) test
+	cmake --preset release -DBUILD_TESTS=ON
+	cmake --build --preset release --parallel $(JOBS)
 	ctest --preset release --parallel $(JOBS)
 
 # The same suite built with warnings as errors, as CI runs it.
@@ -80,4 +99,5 @@ clean:
 # with the unpacked programs.
 .PHONY: package
 package:
+	$(DEPS) package
 	JOBS=$(JOBS) .ci/package
