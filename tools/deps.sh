@@ -3,12 +3,13 @@
 # the missing ones with apt-get: directly as root, through sudo where it is available,
 # otherwise it names the command to run and stops.
 #
-#   tools/deps.sh [GROUP...]     GROUP: build (the default), run, test, package, bench, ci
+#   tools/deps.sh [GROUP...]     GROUP: build (the default), run, workflow, test, package,
+#                                bench, ci
 #
 # build    the four programs: compiler, CMake, ISA-L, Eigen, Boost
 # run      build, and gnuplot for the picture of `make run`
-# test     build, GoogleTest, and the workflow's tools (Snakemake, seqkit, bedtools,
-#          samtools, tabix) for the workflow tests
+# workflow build, and the workflow's tools: Snakemake, seqkit, samtools, tabix, bedtools
+# test     build, GoogleTest, and the workflow's tools for the workflow tests
 # package  build, and what makes and checks the Debian package
 # bench    build, and Google Benchmark and zlib for the benchmarks
 # ci       everything above, and clang for the fuzz targets
@@ -16,7 +17,8 @@ set -euo pipefail
 
 build=(g++ cmake make pkg-config libisal-dev libeigen3-dev libboost-dev)
 run=(gnuplot-nox)
-test=(libgtest-dev libgmock-dev snakemake seqkit bedtools samtools tabix)
+workflow=(snakemake seqkit samtools tabix bedtools python3)
+test=(libgtest-dev libgmock-dev "${workflow[@]}")
 package=(dpkg-dev file groff-base lintian)
 bench=(libbenchmark-dev zlib1g-dev)
 ci=(clang libclang-rt-14-dev util-linux)
@@ -27,12 +29,13 @@ for group in "$@"; do
   case $group in
     build) ;;
     run) wanted+=("${run[@]}") ;;
+    workflow) wanted+=("${workflow[@]}") ;;
     test) wanted+=("${test[@]}") ;;
     package) wanted+=("${package[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
     ci) wanted+=("${run[@]}" "${test[@]}" "${package[@]}" "${bench[@]}" "${ci[@]}") ;;
     *)
-      echo "tools/deps.sh: unknown group '$group' (build, run, test, package, bench, ci)" >&2
+      echo "tools/deps.sh: unknown group '$group' (build, run, workflow, test, package, bench, ci)" >&2
       exit 2
       ;;
   esac
