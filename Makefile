@@ -12,13 +12,28 @@ build:
 	cmake --preset release
 	cmake --build --preset release --parallel $(JOBS)
 
+# The Debian packages that `make run` and `make test` need, installed where missing (as root,
+# or through sudo); `tools/deps.sh GROUP` for one group (build, run, test, package, bench).
+DEPS := tools/deps.sh
+PROGRAMS := Sitecount Scorefit Motiffit Motifconv
+.PHONY: deps programs
+deps:
+	$(DEPS) run test
+
+# The four programs alone, which need no test library.
+programs:
+	cmake --preset release
+	cmake --build --preset release --parallel $(JOBS) --target $(PROGRAMS)
+
 # The example job: count the example motifs in the example peaks, fit Ln(Peak score) on
 # the counts, predict it back from the fitted coefficients, and draw observed against
 # predicted. The unpenalised fit also draws its motifs with the largest coefficients and
 # their confidence intervals; `make run PENALTY=elastic` (or ridge, lasso) fits with that
 # penalty and draws the cross-validated error against lambda instead.
 PENALTY ?= none
-run: build
+run:
+	$(DEPS) run
+	$(MAKE) --no-print-directory programs
 	@command -v gnuplot >/dev/null || \
 	  { echo "make run: gnuplot not found (apt-get install gnuplot-nox)" >&2; exit 1; }
 	mkdir -p $(EXAMPLE_OUT)
@@ -52,7 +67,11 @@ else
 	@echo "Cross-validated error against lambda, drawn in $(EXAMPLE_OUT)/path.png"
 endif
 
-test: build
+# The tests require GoogleTest, which the first step installs.
+test:
+	$(DEPS) test
+	cmake --preset release -DBUILD_TESTS=ON
+	cmake --build --preset release --parallel $(JOBS)
 	ctest --preset release --parallel $(JOBS)
 
 # The same suite built with warnings as errors, as CI runs it.
@@ -111,4 +130,5 @@ clean:
 # with the unpacked programs.
 .PHONY: package
 package:
+	$(DEPS) package
 	JOBS=$(JOBS) .ci/package

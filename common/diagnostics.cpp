@@ -104,6 +104,18 @@ void PrintThreadStartFailed(std::string_view program_name, const std::string& re
             << "); the output file was left as it was" << std::endl;
 }
 
+void PrintOptionWithoutValue(std::string_view program_name, std::string_view option,
+                             std::string_view value_name) {
+  std::cerr << program_name << ": option " << Printable(option) << " needs a value (" << value_name
+            << ")" << std::endl;
+}
+
+void PrintBadOptionValue(std::string_view program_name, std::string_view option,
+                         std::string_view value, std::string_view what) {
+  std::cerr << program_name << ": " << option << " takes " << what << ", not '" << Printable(value)
+            << "'" << std::endl;
+}
+
 std::string TooManyFieldsText(std::size_t field_count, std::size_t coefficient_count) {
   return "data row has " + std::to_string(field_count) + " tab-separated fields, but the " +
          std::to_string(coefficient_count) + " coefficients (intercept included) serve at most " +

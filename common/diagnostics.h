@@ -56,6 +56,13 @@ void PrintOutOfMemoryAtLine(const std::string& file_name, std::size_t line_numbe
 // output was put in place.
 void PrintThreadStartFailed(std::string_view program_name, const std::string& reason);
 
+// "PROGRAM: option OPTION needs a value (VALUE_NAME)": an option was the last argument.
+void PrintOptionWithoutValue(std::string_view program_name, std::string_view option,
+                             std::string_view value_name);
+// "PROGRAM: OPTION takes WHAT, not 'VALUE'" (VALUE shown printable).
+void PrintBadOptionValue(std::string_view program_name, std::string_view option,
+                         std::string_view value, std::string_view what);
+
 // "data row has N tab-separated fields, but the C coefficients (intercept included) serve
 // at most C + 1": a presence row too wide for the coefficient table.
 std::string TooManyFieldsText(std::size_t field_count, std::size_t coefficient_count);

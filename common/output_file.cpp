@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ext/stdio_filebuf.h>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -87,18 +88,38 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::Open(const std::string& file_name) {
+  if (file_name == "-") {
+    const int descriptor = ::dup(STDOUT_FILENO);
+    if (descriptor < 0) return false;
+    auto buffer =
+        std::make_unique<__gnu_cxx::stdio_filebuf<char>>(descriptor, std::ios::out, 1 << 16);
+    if (!buffer->is_open()) {
+      ::close(descriptor);
+      return false;
+    }
+    standard_stream_.rdbuf(buffer.get());
+    standard_stream_.clear();
+    standard_output_ = std::move(buffer);
+    target_ = file_name;
+    open_ = true;
+    return true;
+  }
+  // A device or a FIFO takes the bytes as they come; there is nothing to replace. It is
+  // opened by the name given: /dev/stdout leads through /proc/self/fd/1 to a pipe's
+  // "pipe:[N]", which is no path, but the name itself opens the pipe.
+  struct stat named {};
+  if (::stat(file_name.c_str(), &named) == 0 && !S_ISREG(named.st_mode) &&
+      !S_ISDIR(named.st_mode)) {
+    stream_.open(file_name);
+    open_ = stream_.is_open();
+    target_ = file_name;
+    return open_;
+  }
   const std::filesystem::path target = FollowLinks(file_name);
   struct stat status {};
   mode_t mode = NewFileMode();
   if (::stat(target.c_str(), &status) == 0) {
     if (S_ISDIR(status.st_mode)) return false;
-    if (!S_ISREG(status.st_mode)) {
-      // A device or a FIFO takes the bytes as they come; there is nothing to replace.
-      stream_.open(target);
-      open_ = stream_.is_open();
-      target_ = target.string();
-      return open_;
-    }
     if (::access(target.c_str(), W_OK) != 0) return false;
     mode = status.st_mode & 07777;
   }
@@ -130,6 +151,16 @@ bool OutputFile::Open(const std::string& file_name) {
 
 bool OutputFile::Commit() {
   if (!open_) return false;
+  if (standard_output_) {
+    standard_stream_.flush();
+    bool written = !standard_stream_.fail();
+    auto* buffer = static_cast<__gnu_cxx::stdio_filebuf<char>*>(standard_output_.get());
+    if (buffer->close() == nullptr) written = false;
+    standard_stream_.rdbuf(nullptr);
+    standard_output_.reset();
+    open_ = false;
+    return written;
+  }
   stream_.flush();
   stream_.close();
   bool written = !stream_.fail();
@@ -145,6 +176,12 @@ bool OutputFile::Commit() {
 }
 
 void OutputFile::Abandon() {
+  if (standard_output_) {
+    // What went to standard output cannot be taken back; the copy of its descriptor is
+    // closed.
+    standard_stream_.rdbuf(nullptr);
+    standard_output_.reset();
+  }
   if (stream_.is_open()) stream_.close();
   if (!temporary_.empty()) {
     ::unlink(temporary_.c_str());

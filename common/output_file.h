@@ -1,6 +1,9 @@
 #pragma once
 
 #include <fstream>
+#include <memory>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 // Makes a write to a pipe whose reader has gone fail instead of ending the process: the
@@ -15,7 +18,7 @@ void KeepRunningWhenPipesClose();
 // file goes next to the file that the link names. Anything that is not a regular file (a
 // device such as /dev/null, a FIFO) is written directly. The temporary file is removed
 // when the output is abandoned, destroyed uncommitted, or the process is ended by SIGINT,
-// SIGTERM, SIGHUP or SIGQUIT.
+// SIGTERM, SIGHUP or SIGQUIT. The name "-" is standard output, written directly too.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -28,7 +31,7 @@ class OutputFile {
   [[nodiscard]] bool Open(const std::string& file_name);
 
   // Where the content goes.
-  std::ostream& stream() { return stream_; }
+  std::ostream& stream() { return standard_output_ ? standard_stream_ : stream_; }
 
   // Flushes and closes the content and puts it in place; false when any write, the flush,
   // the close or the rename failed, and then the older file is untouched and the temporary
@@ -40,6 +43,10 @@ class OutputFile {
 
  private:
   std::ofstream stream_;
+  // Standard output, for "-": a buffer over a copy of its descriptor, so that closing it
+  // reports a failed write without closing standard output itself.
+  std::unique_ptr<std::streambuf> standard_output_;
+  std::ostream standard_stream_{nullptr};
   std::string target_;     // the file that receives the content
   std::string temporary_;  // empty when writing the target directly
   int slot_ = -1;          // the temporary file's entry among those removed on a signal

@@ -117,13 +117,19 @@ void ReportPredictionFailure(const PredictionOutcome& outcome, const ByteSource&
   }
 }
 
+constexpr ProgramOption kOptions[] = {
+    {"-j", "--threads", "N", "prediction threads (default: 2, or 1 on one processor)", true},
+};
+
 // Rows are predicted on two threads where there are two processors: the prediction is
 // cheap beside the reading and writing, which a third would not speed up.
-std::size_t PredictionThreads() {
-  return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 2);
+std::size_t PredictionThreads(const ProgramOptions& options) {
+  return RequestedThreads(options, nullptr,
+                          std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 2));
 }
 
-int PredictScores(const std::vector<std::string>& args, RunPlace& place) {
+int PredictScores(const std::vector<std::string>& args, const ProgramOptions& options,
+                  RunPlace& place) {
   const std::string& coefficient_name = args[0];
   const std::string& presence_name = args[1];
   const std::string& output_name = args[2];
@@ -132,13 +138,13 @@ int PredictScores(const std::vector<std::string>& args, RunPlace& place) {
     return 1;
   }
 
-  std::cout << "Coeffs fload" << std::endl;
+  ProgressStream() << "Coeffs fload" << std::endl;
   std::vector<double> b;
   if (!LoadCoefficients(coefficient_name, b)) return 1;
 
   WriteDoubleVector(b, kCoefficientDumpName);
 
-  std::cout << "Sitecount fload and calc" << std::endl;
+  ProgressStream() << "Sitecount fload and calc" << std::endl;
   place.file_name = &presence_name;
   const std::unique_ptr<ByteSource> presence = OpenTable(presence_name);
   if (presence == nullptr) return 1;
@@ -148,7 +154,7 @@ int PredictScores(const std::vector<std::string>& args, RunPlace& place) {
     return 1;
   }
   const PredictionOutcome outcome =
-      WritePredictionTable(*presence, b, output.stream(), PredictionThreads());
+      WritePredictionTable(*presence, b, output.stream(), PredictionThreads(options));
   if (outcome.status != PredictionOutcome::Status::kDone) {
     ReportPredictionFailure(outcome, *presence, presence_name, output_name, b.size());
     return 1;
@@ -163,6 +169,6 @@ int PredictScores(const std::vector<std::string>& args, RunPlace& place) {
 }  // namespace
 
 int RunScorefit(const std::vector<std::string>& args) {
-  static constexpr ProgramFace kFace{"Scorefit", WriteUsage, 3};
+  static constexpr ProgramFace kFace{"Scorefit", WriteUsage, 3, kOptions, 2};
   return RunProgram(kFace, args, PredictScores);
 }

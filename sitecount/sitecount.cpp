@@ -33,19 +33,10 @@ void WriteHeader(std::ostream& out, const MotifSet& motif_set) {
   out << std::endl;
 }
 
-// Counting threads: SITECOUNT_THREADS when it is a positive number, else one per hardware
-// thread.
-std::size_t CountingThreads() {
-  constexpr unsigned long kMostThreads = 256;
-  if (const char* text = std::getenv("SITECOUNT_THREADS")) {
-    char* end = nullptr;
-    const unsigned long requested = std::strtoul(text, &end, 10);
-    if (end != text && *end == '\0' && requested > 0) {
-      return std::min(requested, kMostThreads);
-    }
-  }
-  return std::max(1u, std::thread::hardware_concurrency());
-}
+constexpr ProgramOption kOptions[] = {
+    {"-j", "--threads", "N",
+     "counting threads (default: SITECOUNT_THREADS, else one per processor)", true},
+};
 
 // Reads the motif file into `motif_set`; false, after its message, when the file cannot be
 // opened or holds a malformed motif line.
@@ -65,7 +56,8 @@ bool LoadMotifs(const std::string& file_name, MotifSet& motif_set) {
 
 // The run proper, from the loading of the inputs to the finished table; `place` names the
 // file being read at each point.
-int CountPresence(const std::vector<std::string>& args, RunPlace& place) {
+int CountPresence(const std::vector<std::string>& args, const ProgramOptions& options,
+                  RunPlace& place) {
   const std::string& nameSeqSet = args[0];
   const std::string& nameMots = args[1];
   const std::string& nameFileOut = args[2];
@@ -82,7 +74,7 @@ int CountPresence(const std::vector<std::string>& args, RunPlace& place) {
     }
   }
 
-  std::cout << "SeqSet fload" << std::endl;
+  ProgressStream() << "SeqSet fload" << std::endl;
   // "-" is standard input; gzip data is decompressed as it is read, recognised by its
   // first bytes. The stored bytes are counted for the progress line.
   std::unique_ptr<ByteSource> stored = OpenRawInput(nameSeqSet);
@@ -101,7 +93,7 @@ int CountPresence(const std::vector<std::string>& args, RunPlace& place) {
   }
   FastaReader sequences(*sequence_source);
 
-  std::cout << "MotifSet fload" << std::endl;
+  ProgressStream() << "MotifSet fload" << std::endl;
   place.file_name = &nameMots;
   MotifSet MotSet;
   if (!LoadMotifs(nameMots, MotSet)) return 1;
@@ -122,16 +114,17 @@ int CountPresence(const std::vector<std::string>& args, RunPlace& place) {
 
   place.file_name = &nameSeqSet;
   WriteHeader(fout, MotSet);
-  std::cout << "Mots presence calculation" << std::endl;
+  ProgressStream() << "Mots presence calculation" << std::endl;
   PresenceSettings settings;
   settings.output_format = output_format;
   settings.motif_count = MotSet.motifs.size();
   for (const IUPAC_Motif& motif : MotSet.motifs) {
     settings.longest_motif = std::max(settings.longest_motif, motif.codes.size());
   }
-  settings.threads = CountingThreads();
-  // SITECOUNT_KERNEL forces a counting path (a kernel of the engine, or the per-pair
-  // reference), so that one machine can test them all.
+  settings.threads = RequestedThreads(options, "SITECOUNT_THREADS",
+                                      std::max(1u, std::thread::hardware_concurrency()));
+  // SITECOUNT_KERNEL forces a counting path (a kernel of the engine, the anchor index, or
+  // the per-pair reference), so that one machine can test them all.
   settings.make_counter =
       MakeCounterFactory(MotSet, ParseCountingPath(std::getenv("SITECOUNT_KERNEL")));
   PresenceProgress progress;
@@ -167,6 +160,6 @@ int CountPresence(const std::vector<std::string>& args, RunPlace& place) {
 }  // namespace
 
 int RunSitecount(const std::vector<std::string>& args) {
-  static constexpr ProgramFace kFace{"Sitecount", PrintUsage, 4};
+  static constexpr ProgramFace kFace{"Sitecount", PrintUsage, 4, kOptions, 2};
   return RunProgram(kFace, args, CountPresence);
 }
