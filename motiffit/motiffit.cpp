@@ -5,6 +5,7 @@
 
 #include "common/diagnostics.h"
 #include "common/files.h"
+#include "common/input_source.h"
 #include "common/output_file.h"
 #include "common/program.h"
 #include "motiffit/presence_fit.h"
@@ -28,18 +29,19 @@ int FitScores(const std::vector<std::string>& args, RunPlace& place) {
   }
 
   std::cout << "Sitecount fload and fit" << std::endl;
-  const std::unique_ptr<ByteSource> source = OpenFileSource(presence_name);
+  std::string problem;
+  const std::unique_ptr<ByteSource> source = OpenInputSource(presence_name, problem);
   if (source == nullptr) {
-    PrintCannotOpen(presence_name);
+    if (problem.empty()) {
+      PrintCannotOpen(presence_name);
+    } else {
+      PrintBadInput(presence_name, problem);
+    }
     return 1;
   }
   const PresenceFit table = FitPresenceTable(*source);
   if (table.status == PresenceFit::Status::kReadFailed) {
-    if (source->Problem().empty()) {
-      PrintReadFailed(presence_name);
-    } else {
-      PrintBadInput(presence_name, source->Problem());
-    }
+    PrintReadProblem(presence_name, *source);
     return 1;
   }
   if (table.status != PresenceFit::Status::kDone) {
