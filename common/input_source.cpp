@@ -78,10 +78,20 @@ class ReplaySource : public ByteSource {
   bool failed_;
 };
 
-// The number of line feeds among `count` bytes: a loop the compiler turns into vector code.
+// The number of line feeds among `count` bytes. Counted in byte-wide sums of at most 240
+// bytes each, which the compiler turns into one vector compare and subtract per 16 bytes;
+// a sum as wide as the result would be widened lane by lane, several times the work.
 std::size_t CountLineFeeds(const char* bytes, std::size_t count) {
+  constexpr std::size_t kRun = 240;
   std::size_t line_feeds = 0;
-  for (std::size_t i = 0; i < count; ++i) line_feeds += bytes[i] == '\n' ? 1 : 0;
+  while (count > 0) {
+    const std::size_t run = std::min(count, kRun);
+    std::uint8_t in_run = 0;
+    for (std::size_t i = 0; i < run; ++i) in_run += bytes[i] == '\n' ? 1 : 0;
+    line_feeds += in_run;
+    bytes += run;
+    count -= run;
+  }
   return line_feeds;
 }
 
