@@ -17,6 +17,9 @@ class ByteSource {
   // After Read returned -1: what was wrong with the input, for a message (for instance
   // "corrupt compressed data"); empty when the read itself failed.
   virtual std::string Problem() const { return {}; }
+  // After Read returned -1: the line of the input (counted from 1) where the problem lies,
+  // or 0 when it concerns no line in particular.
+  virtual std::size_t ProblemLine() const { return 0; }
 };
 
 // The bytes of a source pulled in large blocks, for readers that find their own line ends

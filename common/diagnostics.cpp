@@ -50,6 +50,12 @@ std::string BadInputText(const std::string& file_name, std::size_t line_number,
   return file_name + ':' + std::to_string(line_number) + ": " + what;
 }
 
+std::string BinaryDataText() { return "holds binary data (a NUL byte); is it compressed?"; }
+
+std::string StandardInputTwiceText(std::string_view inputs) {
+  return "standard input can be only one of the two " + std::string(inputs);
+}
+
 void PrintBadInput(const std::string& file_name, std::size_t line_number, const std::string& what) {
   std::cerr << BadInputText(file_name, line_number, what) << std::endl;
 }

@@ -43,6 +43,12 @@ void PrintWriteFailed(const std::string& file_name);
 // "NAME: could not be read to its end": a read failed before the end of the input.
 void PrintReadFailed(const std::string& file_name);
 
+// "holds binary data (a NUL byte); is it compressed?": a NUL byte in an input read as text.
+std::string BinaryDataText();
+
+// "standard input can be only one of the two INPUTS": "-" named for two inputs of a run.
+std::string StandardInputTwiceText(std::string_view inputs);
+
 // "NAME: out of memory while ACTIVITY it; nothing was written", ACTIVITY being what the
 // run was doing with the file ("reading", "fitting").
 void PrintOutOfMemory(const std::string& file_name, std::string_view activity);

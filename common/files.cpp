@@ -6,6 +6,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/input_source.h"
+
 bool IsFolder(const std::string& file_name) {
   std::error_code error;
   return std::filesystem::is_directory(file_name, error);
@@ -39,6 +41,17 @@ bool SameExistingFile(const std::string& first_name, const std::string& second_n
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool InputIsFile(const std::string& input_name, const std::string& file_name) {
+  if (!IsStandardInput(input_name)) return SameExistingFile(input_name, file_name);
+  // Descriptor 0 as it is open, whatever name it was opened by; only a regular file can
+  // be replaced by an output.
+  struct stat input {};
+  struct stat file {};
+  return ::fstat(0, &input) == 0 && S_ISREG(input.st_mode) &&
+         ::stat(file_name.c_str(), &file) == 0 && input.st_dev == file.st_dev &&
+         input.st_ino == file.st_ino;
+}
+
 std::filesystem::path FollowLinks(const std::string& file_name) {
   std::filesystem::path path(file_name);
   for (int hop = 0; hop < 40; ++hop) {
@@ -63,7 +76,12 @@ bool SameDestination(const std::string& first_name, const std::string& second_na
 
 std::optional<std::string> OverwritesInput(const std::string& output_name,
                                            const std::string& input_name) {
-  if (!SameDestination(output_name, input_name)) return std::nullopt;
-  return "is the input file " + input_name +
-         "; refusing to overwrite it, choose another output file";
+  if (IsStandardInput(input_name)) {
+    if (!InputIsFile(input_name, output_name)) return std::nullopt;
+  } else if (!SameDestination(output_name, input_name)) {
+    return std::nullopt;
+  }
+  const std::string shown =
+      IsStandardInput(input_name) ? input_name + " (standard input)" : input_name;
+  return "is the input file " + shown + "; refusing to overwrite it, choose another output file";
 }

@@ -35,8 +35,13 @@ bool SameExistingFile(const std::string& first_name, const std::string& second_n
 // does not exist yet, paths that resolve to the same place after following every link.
 bool SameDestination(const std::string& first_name, const std::string& second_name);
 
-// What is wrong with writing `output_name` when `input_name` is one of the run's inputs:
-// empty when they are different files, else the text of the refusal (which names the
-// input), so that an input is never truncated by its own run.
+// True when the input `input_name` is the existing file that `file_name` leads to (by any
+// path, link or hard link). For "-", standard input, that is when standard input is that
+// file, redirected from it; a pipe or a terminal is no file.
+bool InputIsFile(const std::string& input_name, const std::string& file_name);
+
+// What is wrong with writing `output_name` when `input_name` is one of the run's inputs
+// ("-" standing for standard input): empty when they are different files, else the text of
+// the refusal (which names the input), so that an input is never truncated by its own run.
 std::optional<std::string> OverwritesInput(const std::string& output_name,
                                            const std::string& input_name);

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/diagnostics.h"
+
 namespace {
 
 using namespace std::string_view_literals;
@@ -74,6 +76,54 @@ class ReplaySource : public ByteSource {
   std::string head_;
   std::size_t position_ = 0;
   bool failed_;
+};
+
+// The number of line feeds among `count` bytes. Counted in byte-wide sums of at most 240
+// bytes each, which the compiler turns into one vector compare and subtract per 16 bytes;
+// a sum as wide as the result would be widened lane by lane, several times the work.
+std::size_t CountLineFeeds(const char* bytes, std::size_t count) {
+  constexpr std::size_t kRun = 240;
+  std::size_t line_feeds = 0;
+  while (count > 0) {
+    const std::size_t run = std::min(count, kRun);
+    std::uint8_t in_run = 0;
+    for (std::size_t i = 0; i < run; ++i) in_run += bytes[i] == '\n' ? 1 : 0;
+    line_feeds += in_run;
+    bytes += run;
+    count -= run;
+  }
+  return line_feeds;
+}
+
+// Passes text through and stops at the first NUL byte: the read that reaches it fails, and
+// the line it stands on is known. One scan for the NUL and one count of line feeds per
+// block, each a pass over bytes already in cache.
+class TextOnlySource : public ByteSource {
+ public:
+  explicit TextOnlySource(std::unique_ptr<ByteSource> inner) : inner_(std::move(inner)) {}
+
+  std::ptrdiff_t Read(char* buffer, std::size_t capacity) override {
+    if (binary_) return -1;
+    const std::ptrdiff_t got = inner_->Read(buffer, capacity);
+    if (got <= 0) return got;
+    const auto size = static_cast<std::size_t>(got);
+    const char* nul = static_cast<const char*>(std::memchr(buffer, '\0', size));
+    const std::size_t text = nul != nullptr ? static_cast<std::size_t>(nul - buffer) : size;
+    line_feeds_ += CountLineFeeds(buffer, text);
+    if (nul == nullptr) return got;
+    binary_ = true;
+    return text > 0 ? static_cast<std::ptrdiff_t>(text) : -1;
+  }
+
+  std::string Problem() const override { return binary_ ? BinaryDataText() : inner_->Problem(); }
+  std::size_t ProblemLine() const override {
+    return binary_ ? line_feeds_ + 1 : inner_->ProblemLine();
+  }
+
+ private:
+  std::unique_ptr<ByteSource> inner_;
+  std::size_t line_feeds_ = 0;  // in the bytes delivered
+  bool binary_ = false;
 };
 
 std::string DescribeInflateError(int result) {
@@ -253,9 +303,19 @@ std::unique_ptr<ByteSource> DecodeInputSource(std::unique_ptr<ByteSource> raw,
     }
   }
   const bool gzip = StartsWith(head, kGzipMagic);
-  auto replay = std::make_unique<ReplaySource>(std::move(raw), std::move(head), failed);
-  if (gzip) return std::make_unique<GzipSource>(std::move(replay));
-  return replay;
+  std::unique_ptr<ByteSource> bytes =
+      std::make_unique<ReplaySource>(std::move(raw), std::move(head), failed);
+  if (gzip) bytes = std::make_unique<GzipSource>(std::move(bytes));
+  return std::make_unique<TextOnlySource>(std::move(bytes));
+}
+
+void PrintReadProblem(const std::string& file_name, const ByteSource& source) {
+  const std::string what = source.Problem();
+  if (what.empty()) {
+    PrintReadFailed(file_name);
+  } else {
+    PrintBadInput(file_name, source.ProblemLine(), what);
+  }
 }
 
 SourceStreamBuf::SourceStreamBuf(ByteSource& source)

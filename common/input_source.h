@@ -23,12 +23,19 @@ std::unique_ptr<ByteSource> OpenRawInput(const std::string& file_name);
 // or is a folder (`problem` empty), or when it is compressed in a format that is not read
 // (`problem` says which and how to decompress it, e.g. "is compressed with xz, which is not
 // read; decompress it first (xz -d)"). Never seeks: pipes work.
+// What is read is text: a NUL byte, which text never holds (other binary data or compressed
+// data that was not recognised do), ends the input with a failed read there, the bytes
+// before it delivered; Problem() is then BinaryDataText() and ProblemLine() its line.
 std::unique_ptr<ByteSource> OpenInputSource(const std::string& file_name, std::string& problem);
 
 // The same decision over a source already open: `raw` is read through the result, or
 // dropped with null and `problem` set as above. The bytes read to decide are delivered.
 std::unique_ptr<ByteSource> DecodeInputSource(std::unique_ptr<ByteSource> raw,
                                               std::string& problem);
+
+// After a read from `source`, an input opened here, failed: its one line on standard error,
+// naming `file_name`, and the line and what was wrong when the source knows them.
+void PrintReadProblem(const std::string& file_name, const ByteSource& source);
 
 // A read-only stream buffer over a byte source, for readers that take a std::istream. A
 // failed read ends the input like its end does and is remembered; it also sets the badbit

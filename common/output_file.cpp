@@ -1,17 +1,22 @@
 #include "common/output_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ext/stdio_filebuf.h>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 #include "common/files.h"
@@ -79,6 +84,35 @@ mode_t NewFileMode() {
   return static_cast<mode_t>(0666 & ~mask);
 }
 
+// The name by which an open file, named or not, is reopened and linked in.
+std::string DescriptorPath(int descriptor) { return "/proc/self/fd/" + std::to_string(descriptor); }
+
+std::uint64_t RandomBits() {
+  std::uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) {
+    return bits;
+  }
+  // No entropy yet (early boot): different enough for a name that is retried when taken.
+  static std::atomic<std::uint64_t> calls{0};
+  return static_cast<std::uint64_t>(::getpid()) * 0x9E3779B97F4A7C15u ^
+         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+         ++calls;
+}
+
+// A hidden name beside `target`: ".NAME.XXXXXX", the X's random letters and digits, as
+// mkstemp makes them.
+std::string HiddenPath(const std::string& target) {
+  static constexpr std::string_view kLetters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  const std::filesystem::path path(target);
+  std::string name(1, '.');
+  name += path.filename().string();
+  name += '.';
+  std::uint64_t bits = RandomBits();
+  for (int i = 0; i < 6; ++i, bits /= kLetters.size()) name += kLetters[bits % kLetters.size()];
+  return (path.parent_path() / name).string();
+}
+
 }  // namespace
 
 void KeepRunningWhenPipesClose() { std::signal(SIGPIPE, SIG_IGN); }
@@ -126,7 +160,13 @@ bool OutputFile::Open(const std::string& file_name) {
 
   const std::filesystem::path folder =
       target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  // A hidden name beside the target: ".NAME.XXXXXX", the X's made unique by mkstemp.
+  target_ = target.string();
+  if (OpenUnnamed(folder.string(), mode)) {
+    open_ = true;
+    return true;
+  }
+  // A file system without unnamed files: a hidden name beside the target, ".NAME.XXXXXX",
+  // the X's made unique by mkstemp.
   std::string hidden_name(1, '.');
   hidden_name += target.filename().string();
   hidden_name += ".XXXXXX";
@@ -143,10 +183,53 @@ bool OutputFile::Open(const std::string& file_name) {
     slot_ = -1;
     return false;
   }
-  target_ = target.string();
   temporary_ = std::move(temporary);
   open_ = true;
   return true;
+}
+
+bool OutputFile::OpenUnnamed(const std::string& folder, mode_t mode) {
+  int descriptor;
+  do {
+    descriptor = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) return false;
+  // The stream writes through a descriptor of its own on the same file; this one stays
+  // open to link the file in.
+  stream_.open(DescriptorPath(descriptor), std::ios::out | std::ios::trunc);
+  if (!stream_.is_open()) {
+    ::close(descriptor);
+    return false;
+  }
+  ::fchmod(descriptor, mode);
+  unnamed_ = descriptor;
+  return true;
+}
+
+bool OutputFile::LinkUnnamed() {
+  const std::string unnamed = DescriptorPath(unnamed_);
+  // No file at the name: the link itself puts the content in place.
+  if (::linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+    return true;
+  }
+  if (errno != EEXIST) return false;
+  // An older file: linked under a hidden name, which the rename then moves over it in one
+  // step. The name is registered once it is ours, so that a signal never removes a file
+  // that someone else made under the same name.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string hidden = HiddenPath(target_);
+    if (::linkat(AT_FDCWD, unnamed.c_str(), AT_FDCWD, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    slot_ = RegisterTemporary(hidden);
+    const bool renamed = std::rename(hidden.c_str(), target_.c_str()) == 0;
+    if (!renamed) ::unlink(hidden.c_str());
+    UnregisterTemporary(slot_);
+    slot_ = -1;
+    return renamed;
+  }
+  return false;
 }
 
 bool OutputFile::Commit() {
@@ -164,7 +247,11 @@ bool OutputFile::Commit() {
   stream_.flush();
   stream_.close();
   bool written = !stream_.fail();
-  if (!temporary_.empty()) {
+  if (unnamed_ >= 0) {
+    written = written && LinkUnnamed();
+    ::close(unnamed_);
+    unnamed_ = -1;
+  } else if (!temporary_.empty()) {
     if (written && std::rename(temporary_.c_str(), target_.c_str()) != 0) written = false;
     if (!written) ::unlink(temporary_.c_str());
     UnregisterTemporary(slot_);
@@ -183,6 +270,11 @@ void OutputFile::Abandon() {
     standard_output_.reset();
   }
   if (stream_.is_open()) stream_.close();
+  // An unnamed file goes with its last descriptor.
+  if (unnamed_ >= 0) {
+    ::close(unnamed_);
+    unnamed_ = -1;
+  }
   if (!temporary_.empty()) {
     ::unlink(temporary_.c_str());
     UnregisterTemporary(slot_);

@@ -170,24 +170,20 @@ int FitScores(const std::vector<std::string>& args, RunPlace& place) {
   }
 
   std::cout << "Sitecount fload and fit" << std::endl;
-  std::string open_problem;
-  const std::unique_ptr<ByteSource> source = OpenInputSource(presence_name, open_problem);
+  std::string problem;
+  const std::unique_ptr<ByteSource> source = OpenInputSource(presence_name, problem);
   if (source == nullptr) {
-    if (open_problem.empty()) {
+    if (problem.empty()) {
       PrintCannotOpen(presence_name);
     } else {
-      PrintBadInput(presence_name, open_problem);
+      PrintBadInput(presence_name, problem);
     }
     return 1;
   }
   line.settings.kernel = KernelChoiceFromEnvironment();
   const PresenceFit table = FitPresenceTable(*source, line.settings);
   if (table.status == PresenceFit::Status::kReadFailed) {
-    if (source->Problem().empty()) {
-      PrintReadFailed(presence_name);
-    } else {
-      PrintBadInput(presence_name, source->Problem());
-    }
+    PrintReadProblem(presence_name, *source);
     return 1;
   }
   if (table.status != PresenceFit::Status::kDone) {

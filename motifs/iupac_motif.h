@@ -31,8 +31,8 @@ class FixedLengthMotif : public Motif {
   double value1 = 0;
   double value2 = 0;
   double value3 = 0;
-  double logRatio = 0;     // log10(value1 / value2) once ComputeLogRatio has run
-  std::int32_t found = 0;  // 1 when the last window test matched
+  double logRatio = 0;             // log10(value1 / value2) once ComputeLogRatio has run
+  std::int32_t found = 0;          // 1 when the last window test matched
   std::int32_t lastDirection = 0;  // 0 forward, 1 reverse complement, 2 both strands
 };
 
@@ -74,24 +74,27 @@ class IUPAC_Motif : public FixedLengthMotif {
               int* direction = nullptr);
   // Appends every matching start position of the window [start, start + len) and its
   // direction; 1 when anything was appended.
-  int FindAll(std::span<const NucleotideCode> sequence, std::uint32_t start,
-              std::uint32_t len, int orientation, std::vector<std::uint32_t>& positions,
+  int FindAll(std::span<const NucleotideCode> sequence, std::uint32_t start, std::uint32_t len,
+              int orientation, std::vector<std::uint32_t>& positions,
               std::vector<std::int32_t>& directions);
   // The first matching start position of the window; 1 when found. A window shorter than
   // the motif writes the all-bits-set position.
-  int FindFirst(std::span<const NucleotideCode> sequence, std::uint32_t start,
-                std::uint32_t len, int orientation, std::uint32_t& position, int& direction);
-  int Contains(std::span<const NucleotideCode> sequence, std::uint32_t start,
-               std::uint32_t len, int orientation);
+  int FindFirst(std::span<const NucleotideCode> sequence, std::uint32_t start, std::uint32_t len,
+                int orientation, std::uint32_t& position, int& direction);
+  int Contains(std::span<const NucleotideCode> sequence, std::uint32_t start, std::uint32_t len,
+               int orientation);
+  // Contains and FindFirst over the whole sequence, however long. A first match that starts
+  // past `position_limit` is found all the same and its position reads as the limit (the
+  // largest 32-bit value; tests make it small).
   int ContainsAnywhere(std::span<const NucleotideCode> sequence, int orientation);
   int FindFirstAnywhere(std::span<const NucleotideCode> sequence, int orientation,
-                        std::uint32_t& position, int& direction);
+                        std::uint32_t& position, int& direction,
+                        std::uint32_t position_limit = 0xFFFFFFFFu);
   // Number of start positions in the whole sequence at which the motif matches for
   // `orientation`; overlapping sites all count, a position matching both strands once.
   std::uint32_t CountOccurrences(std::span<const NucleotideCode> sequence, int orientation);
   // Number and percentage of the set's sequences that contain the motif. Returns 1.
-  int PresenceInSet(const SeqSet& set, int orientation, std::uint32_t& number,
-                    double& percentage);
+  int PresenceInSet(const SeqSet& set, int orientation, std::uint32_t& number, double& percentage);
 };
 
 // Upper-case letters, a tab, value1, a tab, value2, a tab, value3; no line end.

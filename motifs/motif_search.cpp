@@ -82,6 +82,15 @@ Candidates WindowCandidates(std::size_t sequence_size, std::uint32_t start, std:
   return candidates;
 }
 
+// Every start position of a sequence of any length.
+Candidates WholeSequence(std::size_t sequence_size, std::size_t motif_length) {
+  Candidates candidates;
+  if (motif_length > 0 && sequence_size >= motif_length) {
+    candidates.last_plus_one = sequence_size - motif_length + 1;
+  }
+  return candidates;
+}
+
 // Guards against motif objects whose vectors were changed by hand: the search only ever
 // reads positions both vectors hold.
 bool Searchable(const IUPAC_Motif& motif) {
@@ -149,6 +158,29 @@ void ScanCandidates(std::span<const NucleotideCode> sequence, const Candidates& 
   }
 }
 
+// FindFirst's result when there is nothing to scan: no candidate, or an unsearchable motif.
+constexpr int kNoCandidate = -1;
+
+// The first matching start position among `candidates` in `found_at`, and its direction:
+// 1 when found, 0 when not (`found_at` untouched), kNoCandidate when nothing was scanned.
+// Sets the motif's match state from the last candidate tested.
+int FindFirstCandidate(IUPAC_Motif& motif, std::span<const NucleotideCode> sequence,
+                       const Candidates& candidates, int orientation, std::size_t& found_at,
+                       int& direction) {
+  direction = 0;
+  if (!Searchable(motif) || candidates.empty()) return kNoCandidate;
+  int last_direction = kNoMatch;
+  ScanCandidates(sequence, candidates, motif, orientation, [&](std::size_t p, int tested) {
+    last_direction = tested;
+    if (tested == kNoMatch) return true;
+    found_at = p;
+    direction = tested;
+    return false;
+  });
+  SetMatchState(motif, last_direction);
+  return last_direction != kNoMatch ? 1 : 0;
+}
+
 }  // namespace
 
 int IUPAC_Motif::MatchAt(std::span<const NucleotideCode> sequence, std::uint32_t p, int orientation,
@@ -191,22 +223,13 @@ int IUPAC_Motif::FindAll(std::span<const NucleotideCode> sequence, std::uint32_t
 int IUPAC_Motif::FindFirst(std::span<const NucleotideCode> sequence, std::uint32_t start,
                            std::uint32_t len, int orientation, std::uint32_t& position,
                            int& direction) {
-  direction = 0;
-  const Candidates candidates = WindowCandidates(sequence.size(), start, len, codes.size());
-  if (!Searchable(*this) || candidates.empty()) {
-    position = std::numeric_limits<std::uint32_t>::max();
-    return 0;
-  }
-  int last_direction = kNoMatch;
-  ScanCandidates(sequence, candidates, *this, orientation, [&](std::size_t p, int tested) {
-    last_direction = tested;
-    if (tested == kNoMatch) return true;
-    position = static_cast<std::uint32_t>(p);
-    direction = tested;
-    return false;
-  });
-  SetMatchState(*this, last_direction);
-  return last_direction != kNoMatch ? 1 : 0;
+  std::size_t found_at = 0;
+  const int result = FindFirstCandidate(*this, sequence,
+                                        WindowCandidates(sequence.size(), start, len, codes.size()),
+                                        orientation, found_at, direction);
+  if (result == 1) position = static_cast<std::uint32_t>(found_at);
+  if (result == kNoCandidate) position = std::numeric_limits<std::uint32_t>::max();
+  return result == 1 ? 1 : 0;
 }
 
 int IUPAC_Motif::Contains(std::span<const NucleotideCode> sequence, std::uint32_t start,
@@ -217,13 +240,23 @@ int IUPAC_Motif::Contains(std::span<const NucleotideCode> sequence, std::uint32_
 }
 
 int IUPAC_Motif::ContainsAnywhere(std::span<const NucleotideCode> sequence, int orientation) {
-  return Contains(sequence, 0, static_cast<std::uint32_t>(sequence.size()), orientation);
+  std::uint32_t position = 0;
+  int direction = 0;
+  return FindFirstAnywhere(sequence, orientation, position, direction);
 }
 
 int IUPAC_Motif::FindFirstAnywhere(std::span<const NucleotideCode> sequence, int orientation,
-                                   std::uint32_t& position, int& direction) {
-  return FindFirst(sequence, 0, static_cast<std::uint32_t>(sequence.size()), orientation, position,
-                   direction);
+                                   std::uint32_t& position, int& direction,
+                                   std::uint32_t position_limit) {
+  // The whole sequence, however long: its size is never cut to a 32-bit window.
+  std::size_t found_at = 0;
+  const int result =
+      FindFirstCandidate(*this, sequence, WholeSequence(sequence.size(), codes.size()), orientation,
+                         found_at, direction);
+  if (result == 1)
+    position = static_cast<std::uint32_t>(std::min<std::size_t>(found_at, position_limit));
+  if (result == kNoCandidate) position = std::numeric_limits<std::uint32_t>::max();
+  return result == 1 ? 1 : 0;
 }
 
 std::uint32_t IUPAC_Motif::CountOccurrences(std::span<const NucleotideCode> sequence,
@@ -231,11 +264,9 @@ std::uint32_t IUPAC_Motif::CountOccurrences(std::span<const NucleotideCode> sequ
   // The same scan as FindAll over the whole sequence, counting instead of collecting, so
   // the per-pair work allocates nothing.
   if (!Searchable(*this)) return 0;
-  // The whole sequence, however long: the count is made in 64 bits and a count beyond the
-  // 32-bit result reads as its largest value rather than wrapping.
-  Candidates candidates;
-  if (sequence.size() >= codes.size())
-    candidates.last_plus_one = sequence.size() - codes.size() + 1;
+  // The count is made in 64 bits and a count beyond the 32-bit result reads as its largest
+  // value rather than wrapping.
+  const Candidates candidates = WholeSequence(sequence.size(), codes.size());
   std::uint64_t occurrences = 0;
   int last_direction = kNoMatch;
   ScanCandidates(sequence, candidates, *this, orientation, [&](std::size_t, int direction) {

@@ -1,13 +1,15 @@
 #include "motifs/motif_set.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <istream>
+#include <memory>
 #include <ostream>
 
 #include "common/counted_append.h"
 #include "common/diagnostics.h"
-#include "common/files.h"
+#include "common/input_source.h"
 #include "common/number_text.h"
 
 namespace {
@@ -112,9 +114,16 @@ MotifSet::MotifSet(std::uint32_t n, std::uint32_t length) : motifs(n), count(n) 
 IUPAC_Motif& MotifSet::AppendMotif() { return AppendCounted(count, motifs); }
 
 int MotifSet::fload(std::string file_name) {
-  std::ifstream in;
-  if (!OpenForReading(in, file_name)) ExitCannotOpen(file_name);
+  std::string problem;
+  const std::unique_ptr<ByteSource> source = OpenInputSource(file_name, problem);
+  if (source == nullptr && problem.empty()) ExitCannotOpen(file_name);
+  if (source == nullptr) ExitBadInput(file_name, 0, problem);
+  SourceStream in(*source);
   if (const auto error = ReadMotifs(in, *this)) ExitBadInput(file_name, *error);
+  if (in.failed()) {
+    PrintReadProblem(file_name, *source);
+    std::exit(1);
+  }
   name = file_name;
   return 0;
 }

@@ -22,10 +22,11 @@ class MotifSet {
   // n motifs of `length` positions of A.
   MotifSet(std::uint32_t n, std::uint32_t length);
 
-  // Appends the motif lines of a motif file, up to its first line that is not a motif
-  // line, and sets `name`. Exits with code 1, naming the file and line, when a motif line
-  // is malformed (a non-IUPAC character, or missing or out-of-range numbers), and with
-  // "Can't open NAME file." when the file cannot be opened. Returns 0.
+  // Appends the motif lines of a motif file ("-" standard input, gzip data decompressed),
+  // up to its first line that is not a motif line, and sets `name`. Exits with code 1,
+  // naming the file and line, when a motif line is malformed (a non-IUPAC character, or
+  // missing or out-of-range numbers) or holds binary data, with "Can't open NAME file."
+  // when the file cannot be opened. Returns 0.
   int fload(std::string file_name);
   // Writes one motif line per motif, replacing the file; exits with code 1 when it cannot
   // be created. Returns 0.
@@ -51,8 +52,8 @@ inline constexpr std::size_t kLongestMotif = 1000000;
 
 // Reads one motif line: the motif text up to the first tab, then three numbers. A line
 // without a tab is a bare motif (a trailing carriage return dropped) with values 0.
-MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif,
-                             std::string& problem, std::size_t longest = kLongestMotif);
+MotifLineKind ParseMotifLine(const std::string& line, IUPAC_Motif& motif, std::string& problem,
+                             std::size_t longest = kLongestMotif);
 
 // Appends to `set` every motif line of `in` up to the first line that is not a motif line
 // (or the end). A malformed motif line stops the reading: the result then says which line

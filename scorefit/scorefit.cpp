@@ -34,17 +34,16 @@ std::optional<Refusal> OverwriteRefusal(const std::string& coefficient_name,
                                         const std::string& presence_name,
                                         const std::string& output_name) {
   if (IsStandardInput(coefficient_name) && IsStandardInput(presence_name)) {
-    return Refusal{presence_name, "standard input can be only one of the two tables"};
+    return Refusal{presence_name, StandardInputTwiceText("tables")};
   }
+  // "-" is compared too: standard input redirected from a file is that file.
   for (const std::string* input_name : {&coefficient_name, &presence_name}) {
-    if (IsStandardInput(*input_name)) continue;
     if (auto problem = OverwritesInput(output_name, *input_name)) {
       return Refusal{output_name, *problem};
     }
   }
   for (const std::string* input_name : {&coefficient_name, &presence_name}) {
-    if (IsStandardInput(*input_name)) continue;
-    if (SameExistingFile(kCoefficientDumpName, *input_name)) {
+    if (InputIsFile(*input_name, kCoefficientDumpName)) {
       return Refusal{*input_name, std::string("this input is the coefficient dump ") +
                                       kCoefficientDumpName +
                                       " of the working directory, which every run rewrites; "
@@ -80,9 +79,14 @@ bool LoadCoefficients(const std::string& file_name, std::vector<double>& b) {
   const std::unique_ptr<ByteSource> source = OpenTable(file_name);
   if (source == nullptr) return false;
   SourceStream in(*source);
-  if (auto error = ReadCoefficientTable(in, b)) {
-    // Damaged compressed data says what was wrong with it.
-    if (in.failed() && !in.problem().empty()) error = LineError{0, in.problem()};
+  const auto error = ReadCoefficientTable(in, b);
+  // A read that failed (damaged compressed data, binary data) stopped the reading short:
+  // that is the problem, whatever the table held up to there.
+  if (in.failed()) {
+    PrintReadProblem(file_name, *source);
+    return false;
+  }
+  if (error) {
     PrintBadInput(file_name, *error);
     return false;
   }
@@ -100,11 +104,7 @@ void ReportPredictionFailure(const PredictionOutcome& outcome, const ByteSource&
                     TooManyFieldsText(outcome.field_count, coefficient_count));
       return;
     case Status::kReadFailed:
-      if (presence.Problem().empty()) {
-        PrintReadFailed(presence_name);
-      } else {
-        PrintBadInput(presence_name, presence.Problem());
-      }
+      PrintReadProblem(presence_name, presence);
       return;
     case Status::kOutOfMemory:
       PrintOutOfMemoryAtLine(presence_name, outcome.line_number);

@@ -1,12 +1,34 @@
 #include "sequences/dna_sequence.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <utility>
 
 #include "common/counted_append.h"
 #include "common/diagnostics.h"
+#include "common/input_source.h"
 #include "sequences/fasta_reader.h"
+
+namespace {
+
+// Passes a source through and remembers whether a read from it failed.
+class FailureWitness : public ByteSource {
+ public:
+  explicit FailureWitness(ByteSource& inner) : inner_(inner) {}
+  std::ptrdiff_t Read(char* buffer, std::size_t capacity) override {
+    const std::ptrdiff_t got = inner_.Read(buffer, capacity);
+    failed_ = failed_ || got < 0;
+    return got;
+  }
+  bool failed() const { return failed_; }
+
+ private:
+  ByteSource& inner_;
+  bool failed_ = false;
+};
+
+}  // namespace
 
 int DNA_Sequence::setResidues(std::string residue_text) {
   codes.clear();
@@ -36,9 +58,16 @@ std::string DNA_Sequence::subsequenceText(std::uint32_t start, std::uint32_t n) 
 DNA_Sequence& SeqSet::AppendSequence() { return AppendCounted(count, sequences); }
 
 int SeqSet::fload(std::string file_name) {
-  const std::unique_ptr<ByteSource> source = OpenFileSource(file_name);
-  if (source == nullptr) ExitCannotOpen(file_name);
-  if (const auto problem = ReadFastaInto(*source, *this)) ExitBadInput(file_name, 0, *problem);
+  std::string problem;
+  const std::unique_ptr<ByteSource> source = OpenInputSource(file_name, problem);
+  if (source == nullptr && problem.empty()) ExitCannotOpen(file_name);
+  if (source == nullptr) ExitBadInput(file_name, 0, problem);
+  FailureWitness witness(*source);
+  if (const auto error = ReadFastaInto(witness, *this)) ExitBadInput(file_name, 0, *error);
+  if (witness.failed()) {
+    PrintReadProblem(file_name, *source);
+    std::exit(1);
+  }
   return 0;
 }
 

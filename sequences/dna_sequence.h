@@ -15,11 +15,11 @@ class ByteSource;
 // One FASTA record: the header line as read and the residues as nucleotide codes.
 class DNA_Sequence {
  public:
-  std::uint32_t length = 0;                // number of codes, always codes.size()
-  std::string descr;                       // header line verbatim, leading ">" included
-  std::vector<NucleotideCode> codes;       // residues in file order, codes 0 to 16
-  std::vector<std::string> textFields;     // extra fields; only the first one is written
-  std::vector<std::int64_t> intFields;     // extra fields; only the first one is written
+  std::uint32_t length = 0;             // number of codes, always codes.size()
+  std::string descr;                    // header line verbatim, leading ">" included
+  std::vector<NucleotideCode> codes;    // residues in file order, codes 0 to 16
+  std::vector<std::string> textFields;  // extra fields; only the first one is written
+  std::vector<std::int64_t> intFields;  // extra fields; only the first one is written
 
   // Replaces the residues with those of `residue_text`, dropping non-residue characters.
   // Returns 0.
@@ -49,9 +49,10 @@ class SeqSet {
   std::string name;
   std::vector<DNA_Sequence> sequences;
 
-  // Appends the records of a FASTA file; exits with "Can't open NAME file." and code 1
-  // when it cannot be opened, and with "NAME: what" and code 1 when a record is longer
-  // than a sequence holds or the set is full. Returns 0.
+  // Appends the records of a FASTA file ("-" standard input, gzip data decompressed);
+  // exits with "Can't open NAME file." and code 1 when it cannot be opened, and with
+  // "NAME: what" (or "NAME:LINE: what") and code 1 when a record is longer than a sequence
+  // holds, the set is full, or the file cannot be read as text to its end. Returns 0.
   int fload(std::string file_name);
 
   // Appends a copy of `sequence`. Returns 0.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -39,15 +38,26 @@ constexpr ProgramOption kOptions[] = {
 };
 
 // Reads the motif file into `motif_set`; false, after its message, when the file cannot be
-// opened or holds a malformed motif line.
+// opened or read as text, or holds a malformed motif line.
 bool LoadMotifs(const std::string& file_name, MotifSet& motif_set) {
-  std::ifstream in;
-  if (!OpenForReading(in, file_name)) {
-    PrintCannotOpen(file_name);
+  std::string problem;
+  const std::unique_ptr<ByteSource> source = OpenInputSource(file_name, problem);
+  if (source == nullptr) {
+    if (problem.empty()) {
+      PrintCannotOpen(file_name);
+    } else {
+      PrintBadInput(file_name, problem);
+    }
     return false;
   }
-  if (const auto error = ReadMotifs(in, motif_set)) {
+  SourceStream in(*source);
+  const auto error = ReadMotifs(in, motif_set);
+  if (error) {
     PrintBadInput(file_name, *error);
+    return false;
+  }
+  if (in.failed()) {
+    PrintReadProblem(file_name, *source);
     return false;
   }
   motif_set.name = file_name;
@@ -63,6 +73,11 @@ int CountPresence(const std::vector<std::string>& args, const ProgramOptions& op
   const std::string& nameFileOut = args[2];
   const int output_format = std::atoi(args[3].c_str());
 
+  // Standard input holds one input, read once.
+  if (IsStandardInput(nameSeqSet) && IsStandardInput(nameMots)) {
+    PrintBadInput(nameMots, StandardInputTwiceText("inputs"));
+    return 1;
+  }
   // A FIFO named as an input and as the output would leave the run waiting on itself: it
   // is refused before anything is opened.
   if (IsSpecialFile(nameFileOut)) {
@@ -99,7 +114,6 @@ int CountPresence(const std::vector<std::string>& args, const ProgramOptions& op
   if (!LoadMotifs(nameMots, MotSet)) return 1;
 
   for (const std::string* input_name : {&nameSeqSet, &nameMots}) {
-    if (IsStandardInput(*input_name)) continue;
     if (const auto refusal = OverwritesInput(nameFileOut, *input_name)) {
       PrintBadInput(nameFileOut, *refusal);
       return 1;
@@ -142,12 +156,7 @@ int CountPresence(const std::vector<std::string>& args, const ProgramOptions& op
   if (outcome.status == Status::kReadFailed) {
     // A read that failed (or compressed data that is damaged) would leave the table short
     // of records: no table rather than a wrong one.
-    const std::string what = sequence_source->Problem();
-    if (what.empty()) {
-      PrintReadFailed(nameSeqSet);
-    } else {
-      PrintBadInput(nameSeqSet, what);
-    }
+    PrintReadProblem(nameSeqSet, *sequence_source);
     return 1;
   }
   if (outcome.status != Status::kDone || !table.Commit()) {

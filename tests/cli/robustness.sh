@@ -72,6 +72,27 @@ else
   echo "skipped: out of memory (a sanitizer reserves more than the limit)"
 fi
 
+# A cap on the address space, as batch systems set it: eight counting threads need no
+# more of it than one, and the run succeeds every time.
+if [[ -z ${ASAN_OPTIONS:-} ]]; then
+  for copy in $(seq 20); do cat peaks.fa; done > many.fa
+  "$sitecount" many.fa motifs.mot many_reference.tab 1 >/dev/null
+  "$scorefit" coefficients.tab many_reference.tab many_predicted_reference.tab >/dev/null
+  capped=0
+  for run in 1 2 3; do
+    (ulimit -v 100000 &&
+      SITECOUNT_THREADS=8 "$sitecount" many.fa motifs.mot many.tab 1 >/dev/null &&
+      "$scorefit" coefficients.tab many.tab many_predicted.tab >/dev/null) &&
+      cmp -s many.tab many_reference.tab &&
+      cmp -s many_predicted.tab many_predicted_reference.tab && capped=$((capped + 1))
+    rm -f many.tab many_predicted.tab
+  done
+  check "address space capped at 100 MB: 3 runs of 3 succeed" [ "$capped" -eq 3 ]
+  rm many.fa out_b.tab
+else
+  echo "skipped: address space cap (the address sanitizer reserves more than the cap)"
+fi
+
 # A dangling link to the coefficient dump is no place for the prediction table.
 ln -s out_b.tab dangling.tab
 "$scorefit" coefficients.tab presence.tab dangling.tab >out.txt 2>err.txt
@@ -105,6 +126,93 @@ code=$?
 check "interrupted: ended by the signal" [ "$code" -eq 143 ]
 check "interrupted: older table kept" same_text interrupted.tab "older table"
 check "interrupted: no temporary file" no_temporary_files .
+
+# The temporary table has no name while it is written, so that even SIGKILL leaves
+# nothing; where the file system cannot make unnamed files (emulated by a library that
+# refuses them), it is a hidden file that Ctrl-C and SIGTERM remove.
+# killed_run SIGNAL OUTPUT [VARIABLE=VALUE...]: the run is ended by SIGNAL mid-way; sets
+# `code` and `hidden` (whether a hidden temporary file stood beside OUTPUT meanwhile).
+killed_run() {
+  local signal=$1 output=$2
+  shift 2
+  rm -f slow.fa && mkfifo slow.fa
+  env "$@" "$sitecount" slow.fa motifs.mot "$output" 1 >/dev/null 2>&1 &
+  local pid=$!
+  {
+    head -c 20000 peaks.fa
+    sleep 1
+    hidden=no
+    compgen -G "$(dirname "$output")/.$(basename "$output").??????" >/dev/null && hidden=yes
+    kill "-$signal" "$pid"
+    sleep 0.5
+  } > slow.fa
+  wait "$pid" 2>/dev/null
+  code=$?
+}
+mkdir killed
+echo "older table" > killed/older.tab
+killed_run KILL killed/older.tab 2>/dev/null
+check "hard kill: ended by SIGKILL" [ "$code" -eq 137 ]
+check "hard kill: no named temporary file while writing" [ "$hidden" == no ]
+killed_run KILL killed/new.tab 2>/dev/null
+check "hard kill: older table kept" same_text killed/older.tab "older table"
+check "hard kill: nothing left" [ "$(ls -A killed)" == older.tab ]
+
+# new_and_linked_outputs LABEL [VARIABLE=VALUE...]: a new table gets the permissions of a
+# new file, an older one keeps its own, and a link is written through.
+new_and_linked_outputs() {
+  local label=$1
+  shift
+  rm -rf perms && mkdir perms
+  (umask 027 && env "$@" "$sitecount" peaks.fa motifs.mot perms/new.tab 1 >/dev/null)
+  check "$label: new table, new file's permissions" [ "$(stat -c %a perms/new.tab)" == 640 ]
+  check "$label: new table whole" cmp -s perms/new.tab reference.tab
+  echo "older table" > perms/older.tab && chmod 604 perms/older.tab
+  ln -s older.tab perms/link.tab
+  env "$@" "$sitecount" peaks.fa motifs.mot perms/link.tab 1 >/dev/null
+  check "$label: older table's permissions kept" [ "$(stat -c %a perms/older.tab)" == 604 ]
+  check "$label: the link still a link" [ -L perms/link.tab ]
+  check "$label: written through the link" cmp -s perms/older.tab reference.tab
+  check "$label: nothing else left" [ "$(ls -A perms | tr '\n' ' ')" == "link.tab new.tab older.tab " ]
+}
+new_and_linked_outputs "unnamed temporary file"
+if [[ -z ${ASAN_OPTIONS:-} ]] && command -v "${CC:-cc}" >/dev/null 2>&1; then
+  cat > no_tmpfile.c <<'SOURCE'
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+/* open and open64 as on a file system that cannot make unnamed files. */
+#define REFUSING(name)                                                       \
+  int name(const char* path, int flags, ...) {                               \
+    va_list arguments;                                                       \
+    va_start(arguments, flags);                                              \
+    mode_t mode = (flags & (O_CREAT | __O_TMPFILE)) ? va_arg(arguments, mode_t) : 0; \
+    va_end(arguments);                                                       \
+    if ((flags & O_TMPFILE) == O_TMPFILE) {                                  \
+      errno = EOPNOTSUPP;                                                    \
+      return -1;                                                             \
+    }                                                                        \
+    int (*next)(const char*, int, ...) = dlsym(RTLD_NEXT, #name);            \
+    return next(path, flags, mode);                                          \
+  }
+REFUSING(open)
+REFUSING(open64)
+SOURCE
+  "${CC:-cc}" -shared -fPIC -o no_tmpfile.so no_tmpfile.c -ldl
+  fallback=LD_PRELOAD=$work/no_tmpfile.so
+  new_and_linked_outputs "named temporary file" "$fallback"
+  mkdir terminated
+  echo "older table" > terminated/older.tab
+  killed_run TERM terminated/older.tab "$fallback"
+  check "named temporary file: ended by SIGTERM" [ "$code" -eq 143 ]
+  check "named temporary file: used" [ "$hidden" == yes ]
+  check "named temporary file: older table kept" same_text terminated/older.tab "older table"
+  check "named temporary file: removed on SIGTERM" [ "$(ls -A terminated)" == older.tab ]
+else
+  echo "skipped: named temporary file (no C compiler, or the address sanitizer)"
+fi
 
 # A run that lasts shows its progress on a terminal, and on nothing else.
 if command -v script >/dev/null 2>&1; then

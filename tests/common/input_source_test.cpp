@@ -147,6 +147,37 @@ TEST(DecodeInputSource, DeliversPlainAndGzipBytesOrSaysWhatIsWrong) {
   }
 }
 
+TEST(DecodeInputSource, StopsAtTheFirstNulByteNamingItsLine) {
+  const std::string gz = Gzip(RandomFasta(30));
+  const struct {
+    std::string input;
+    std::string delivered;  // the text before the NUL byte
+    std::size_t line;
+  } cases[] = {
+      {std::string("\0", 1), "", 1},
+      {std::string(">s\t1\nAC\0GT\n", 11), ">s\t1\nAC", 2},
+      {Gzip(std::string("AC\nGT\n\0", 7)), "AC\nGT\n", 3},
+      // FASTA text followed by a gzip member, as `cat a.fa b.fa.gz` makes it.
+      {">a\t1\nACGT\n>b\t2\nTT\n" + gz, ">a\t1\nACGT\n>b\t2\nTT\n\x1f\x8b\x08", 5},
+      // A gzip file whose magic lost a bit.
+      {Flip(gz, 1), Flip(gz, 1).substr(0, 3), 1},
+  };
+  for (const auto& test : cases) {
+    for (const std::size_t piece : {std::size_t{1} << 20, std::size_t{1}}) {
+      SCOPED_TRACE(::testing::Message() << "case " << &test - cases << " piece " << piece);
+      std::string problem;
+      auto source =
+          DecodeInputSource(std::make_unique<PieceSource>(test.input, piece, false), problem);
+      ASSERT_NE(source, nullptr);
+      const Drained got = Drain(*source, piece == 1 ? 7 : piece);
+      EXPECT_TRUE(got.failed);
+      EXPECT_EQ(got.text, test.delivered);
+      EXPECT_EQ(got.problem, "holds binary data (a NUL byte); is it compressed?");
+      EXPECT_EQ(source->ProblemLine(), test.line);
+    }
+  }
+}
+
 TEST(SourceStream, GetlineReadsGzipLinesAndTurnsBadOnCorruptData) {
   const std::string gz = Gzip("s1\t2.5\nACGT\nlast");
   std::vector<std::string> lines;

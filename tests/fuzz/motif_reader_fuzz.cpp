@@ -1,14 +1,20 @@
-// ReadMotifs on arbitrary bytes: the set it builds must agree with the lines it read, each
-// motif must carry its reverse complement, an error must name a line of the input, and a
-// set written out must read back to the same motifs.
+// ReadMotifs on arbitrary bytes opened as the programs open a motif file (compression
+// recognised, gzip decoded, binary data refused), read in small pieces: the set it builds
+// must agree with the lines of the text delivered, each motif must carry its reverse
+// complement, an error must name a line of the input, a read that fails (at a NUL byte,
+// on damaged gzip data) must come exactly where the reader reaches it, and a set written
+// out must read back to the same motifs.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/diagnostics.h"
+#include "common/input_source.h"
 #include "common/nucleotide.h"
 #include "motifs/motif_set.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -55,32 +61,84 @@ void RequireConsistentMotif(const IUPAC_Motif& motif) {
   }
 }
 
+// The text that the shared opening delivers from `bytes`, read a block at a time, and
+// whether a read failed after it.
+struct Delivered {
+  std::string text;
+  bool failed = false;
+};
+
+Delivered Drain(ByteSource& source) {
+  Delivered delivered;
+  char block[4096];
+  for (std::ptrdiff_t got; (got = source.Read(block, sizeof block)) != 0;) {
+    if (got < 0) {
+      delivered.failed = true;
+      break;
+    }
+    delivered.text.append(block, static_cast<std::size_t>(got));
+  }
+  return delivered;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::vector<std::string_view> lines = Lines(bytes);
 
-  std::istringstream in{std::string(bytes)};
+  std::string problem;
+  std::unique_ptr<ByteSource> opened =
+      DecodeInputSource(std::make_unique<MemorySource>(bytes), problem);
+  if (opened == nullptr) {
+    Require(!problem.empty(), "a refused input says why");
+    return 0;
+  }
+  Require(problem.empty(), "an input read has no problem");
+  const Delivered delivered = Drain(*opened);
+  Require(delivered.text.find('\0') == std::string::npos, "text delivered holds no NUL");
+  // After a failed read the line that it cut is never read; the lines before it are.
+  std::string_view read = delivered.text;
+  if (delivered.failed) read = read.substr(0, read.rfind('\n') + 1);
+  const std::vector<std::string_view> lines = Lines(read);
+
+  // A NUL byte cuts the text at the same byte however it is read. Damaged gzip data fails
+  // within a read, dropping what that read had decoded: how much text comes before the
+  // damage depends on the reads, and the text is not compared then.
+  const bool exact = !delivered.failed || opened->Problem() == BinaryDataText();
+
+  // The programs' way: the same opening over reads of a few bytes, through a stream.
+  std::unique_ptr<ByteSource> source =
+      DecodeInputSource(std::make_unique<ChunkedSource>(bytes, 1 + size % 5), problem);
+  Require(source != nullptr, "the same bytes open the same way in pieces");
+  SourceStream in(*source);
   MotifSet set;
   const auto error = ReadMotifs(in, set);
   Require(set.count == set.motifs.size(), "count is the number of motifs");
+  for (const IUPAC_Motif& motif : set.motifs) RequireConsistentMotif(motif);
 
-  if (error) {
+  if (in.failed()) {
+    Require(!error, "a failed read ends the reading without a line error");
+    Require(delivered.failed, "a read fails in pieces only where it fails whole");
+    if (exact && source->Problem() == BinaryDataText()) {
+      Require(set.count == lines.size(), "a read fails only after every line before it");
+      Require(source->ProblemLine() == lines.size() + 1, "binary data is named by its line");
+    }
+  } else if (exact && error) {
     Require(error->line_number >= 1 && error->line_number <= lines.size(),
             "an error names a line of the input");
     Require(!error->what.empty(), "an error says what is wrong");
     Require(set.count == error->line_number - 1, "every line before the bad one is a motif");
     Require(StartsMotifLine(lines[error->line_number - 1]), "only a motif line is malformed");
-  } else {
+  } else if (exact) {
     Require(set.count <= lines.size(), "at most one motif per line");
     Require(set.count == lines.size() || !StartsMotifLine(lines[set.count]),
             "reading stops at the first line that is no motif line");
+    Require(!delivered.failed || set.count < lines.size(),
+            "a reader that reaches a failed read sees it");
   }
 
-  for (std::size_t index = 0; index < set.motifs.size(); ++index) {
+  for (std::size_t index = 0; exact && index < set.motifs.size(); ++index) {
     const IUPAC_Motif& motif = set.motifs[index];
-    RequireConsistentMotif(motif);
     const std::string_view text = MotifText(lines[index]);
     Require(motif.codes.size() == text.size(), "one code per character of the motif text");
     for (std::size_t i = 0; i < text.size(); ++i) {

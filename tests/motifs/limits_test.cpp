@@ -31,9 +31,26 @@ TEST(Limits, FullCollectionsLongMotifsAndLongRecordsAreRefused) {
 
   MemorySource source(">a\nACG\n>b\nAC\nGT\n>c\nA\n");
   SeqSet set;
-  EXPECT_EQ(ReadFastaInto(source, set, 3),
-            "record 2 holds 4 residues; a sequence holds at most 3");
+  EXPECT_EQ(ReadFastaInto(source, set, 3), "record 2 holds 4 residues; a sequence holds at most 3");
   EXPECT_EQ(set.count, 1u);
+}
+
+TEST(Limits, SearchesOverTheWholeSequenceReportPositionsPastTheLimitAsTheLimit) {
+  // 100 codes past a position limit of 1000, as 2^32 + 100 codes are past the 32-bit one:
+  // the search reaches the end, and a position it cannot report reads as the limit.
+  std::vector<NucleotideCode> codes(1100, CharToNucleotideCode('A'));
+  codes[1090] = CharToNucleotideCode('C');
+  IUPAC_Motif motif("C");
+  std::uint32_t position = 0;
+  int direction = -1;
+  EXPECT_EQ(motif.FindFirstAnywhere(codes, MOTORIENT_ANY, position, direction, 1000), 1);
+  EXPECT_EQ(position, 1000u);
+  EXPECT_EQ(direction, 0);
+  EXPECT_EQ(motif.ContainsAnywhere(codes, MOTORIENT_ANY), 1);
+  codes[999] = CharToNucleotideCode('G');  // the reverse strand, just within the limit
+  EXPECT_EQ(motif.FindFirstAnywhere(codes, MOTORIENT_ANY, position, direction, 1000), 1);
+  EXPECT_EQ(position, 999u);
+  EXPECT_EQ(direction, 1);
 }
 
 TEST(Messages, QuotedInputShowsEveryUnprintableByteEscaped) {

@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string>
 
+#include "sequences/dna_sequence.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -87,8 +88,8 @@ TEST(MotifFile, MalformedLinesStopWithFileLineAndReason) {
     SCOPED_TRACE(bad.content);
     WriteFile(file, bad.content);
     MotifSet set;
-    EXPECT_EXIT(set.fload(file), ::testing::ExitedWithCode(1), "^.*bad\\.mot" +
-                                                                    std::string(bad.message));
+    EXPECT_EXIT(set.fload(file), ::testing::ExitedWithCode(1),
+                "^.*bad\\.mot" + std::string(bad.message));
   }
 }
 
@@ -123,6 +124,24 @@ TEST(MotifFile, MissingFileExitsWithCodeOne) {
   MotifSet set;
   EXPECT_EXIT(set.fload("missing.mot"), ::testing::ExitedWithCode(1),
               "^Can't open missing\\.mot file\\.\n$");
+}
+
+TEST(MotifFile, LoadersRefuseBinaryDataAndUnreadCompressionByFileAndLine) {
+  TempDir dir;
+  WriteFile(dir.File("nul.mot"), std::string("ACGT\t1 2 3\nTT\0A\t0 0 0\n", 22));
+  WriteFile(dir.File("xz.mot"), std::string("\xFD"
+                                            "7zXZ\0rest",
+                                            10));
+  WriteFile(dir.File("gz_after.fa"), std::string(">a\t1\nAC\n\x1F\x8B\x08\0\0", 13));
+  MotifSet set;
+  EXPECT_EXIT(set.fload(dir.File("nul.mot")), ::testing::ExitedWithCode(1),
+              "nul\\.mot:2: holds binary data \\(a NUL byte\\); is it compressed\\?\n$");
+  EXPECT_EXIT(set.fload(dir.File("xz.mot")), ::testing::ExitedWithCode(1),
+              "xz\\.mot: is compressed with xz, which is not read; decompress it first "
+              "\\(xz -d\\)\n$");
+  SeqSet sequences;
+  EXPECT_EXIT(sequences.fload(dir.File("gz_after.fa")), ::testing::ExitedWithCode(1),
+              "gz_after\\.fa:3: holds binary data \\(a NUL byte\\); is it compressed\\?\n$");
 }
 
 TEST(MotifFile, SaveAndLoadRoundTripAtSixDigits) {

@@ -74,6 +74,50 @@ for set in a b c; do
   same "$folder/predicted.tab" single/$set/predicted.tab
 done
 
+# Names that a shell would take apart or run: a blank, both quotes, a backslash, ";" and
+# "$(...)" in the peak file, the motif file, the programs' folder and the results folder,
+# and all but the blank in the peak set's and motif file's names. Every rule, pieces and
+# whole sets, must give the plain run's tables and run nothing from the names.
+odd=$' \'q\' "d" b\\s; $(touch pwned)'
+odd_key=$'k\'"\\;$(touch$IFS"pwned")'
+mkdir "bin$odd"
+for program in sitecount/Sitecount motiffit/Motiffit scorefit/Scorefit; do
+  ln -s "$build_dir/$program" "bin$odd/"
+done
+cp a.fa "peaks$odd.fa"
+cp "$source_dir/examples/motifs.mot" "motifs$odd.mot"
+for chunks in 40 0; do
+  python3 - "$work" "$odd" "$odd_key" "$chunks" > odd.yaml <<'CONFIG'
+import json, shutil, sys
+work, odd, key, chunks = sys.argv[1:]
+print(json.dumps({
+    "programs": f"{work}/bin{odd}", "results": f"results{odd}/{chunks}",
+    "peak_sets": {key: f"peaks{odd}.fa"}, "motif_files": {key: f"motifs{odd}.mot"},
+    "format": 1, "chunk_records": int(chunks), "sitecount_threads": 1,
+    "plot": shutil.which("gnuplot") is not None,
+}))
+CONFIG
+  if ! snakemake --snakefile "$source_dir/workflow/Snakefile" --configfile odd.yaml \
+      --cores 2 --quiet > odd.log 2>&1; then
+    cat odd.log >&2
+    failed=$((failed + 1))
+    echo "workflow test: snakemake failed on odd names (chunk_records $chunks)" >&2
+    continue
+  fi
+  folder="results$odd/$chunks/$odd_key/$odd_key"
+  for table in presence.tab coefficients.tab predicted.tab; do
+    same "$folder/$table" "single/a/$table"
+  done
+  if command -v gnuplot > /dev/null && [ ! -s "$folder/fit.png" ]; then
+    failed=$((failed + 1))
+    echo "workflow test: no plot on odd names (chunk_records $chunks)" >&2
+  fi
+done
+if [ -n "$(find . -name pwned)" ]; then
+  failed=$((failed + 1))
+  echo "workflow test: a command in a file name was run" >&2
+fi
+
 # The cluster profile's options are those of this snakemake (a dry run submits nothing).
 if ! snakemake --snakefile "$source_dir/workflow/Snakefile" --configfile config.yaml \
     --profile "$source_dir/workflow/profiles/slurm" --dry-run --quiet > dry_run.log 2>&1; then
