@@ -61,8 +61,8 @@ const Workload& CachedWorkload(int which) {
 void ReportItems(benchmark::State& state, const Workload& workload) {
   std::size_t residues = 0;
   for (const auto& window : workload.windows) residues += window.size();
-  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * residues *
-                                                    workload.motifs.motifs.size()));
+  state.SetItemsProcessed(
+      static_cast<std::int64_t>(state.iterations() * residues * workload.motifs.motifs.size()));
 }
 
 // The presence run as it stands: every motif over every window, one pair at a time.

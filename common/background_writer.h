@@ -29,9 +29,9 @@ class BackgroundWriter {
   std::ostream& out_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::string pending_;        // the block waiting to be written
+  std::string pending_;  // the block waiting to be written
   bool has_pending_ = false;
   bool finishing_ = false;
   bool failed_ = false;
-  std::thread thread_;         // started last, once every member above exists
+  std::thread thread_;  // started last, once every member above exists
 };

@@ -8,8 +8,8 @@
 
 // How the text writer treats an existing file.
 enum FILEEOUTTYPE { FILEEOUTTYPE_OVERWRITE, FILEEOUTTYPE_ADD };
-inline constexpr std::array<std::string_view, 2> FILEEOUTTYPE_Names = {
-    "FILEEOUTTYPE_OVERWRITE", "FILEEOUTTYPE_ADD"};
+inline constexpr std::array<std::string_view, 2> FILEEOUTTYPE_Names = {"FILEEOUTTYPE_OVERWRITE",
+                                                                       "FILEEOUTTYPE_ADD"};
 
 // Which parts of a table to write (no operation interprets it yet).
 enum TABLEOUTTYPE { TABLEOUTTYPE_ALL, TABLEOUTTYPE_DATA, TABLEOUTTYPE_CASE, TABLEOUTTYPE_CLASS };

@@ -81,15 +81,13 @@ void IUPAC_Motif::Print(std::ostream& out, int strand, int raw) const {
 
 void IUPAC_Motif::PrintValues(std::ostream& out, int asIntegers) const {
   if (asIntegers != 0) {
-    out << TruncateToInt(value1) << '\t' << TruncateToInt(value2) << '\t'
-        << TruncateToInt(value3);
+    out << TruncateToInt(value1) << '\t' << TruncateToInt(value2) << '\t' << TruncateToInt(value3);
   } else {
     out << value1 << '\t' << value2 << '\t' << value3;
   }
 }
 
-void IUPAC_Motif::PrintWithValues(std::ostream& out, int strand, int raw,
-                                  int asIntegers) const {
+void IUPAC_Motif::PrintWithValues(std::ostream& out, int strand, int raw, int asIntegers) const {
   Print(out, strand, raw);
   out << '\t';
   PrintValues(out, asIntegers);

@@ -25,11 +25,31 @@ std::optional<double> StreamRead(const std::string& text) {
 }
 
 TEST(ReadLeadingDouble, AgreesWithStreamExtraction) {
-  const char* const cases[] = {
-      "15.5",    "\t15.5",  "  -3.5 units", "3.5e2x",   "1e",      "1e+",     "2.E3",
-      ".5",      "-.5",     "+7",           "0",        "-0",      "00012",   "1.2.3",
-      "1e-400",  "12abc",   " \n 4",        "0x1A",     ".e5",     "1.5E-3",  "9.99e307",
-      "123456789012345678901234567890",      "-1e5e5",   "5e+02\r", "1,5"};
+  const char* const cases[] = {"15.5",
+                               "\t15.5",
+                               "  -3.5 units",
+                               "3.5e2x",
+                               "1e",
+                               "1e+",
+                               "2.E3",
+                               ".5",
+                               "-.5",
+                               "+7",
+                               "0",
+                               "-0",
+                               "00012",
+                               "1.2.3",
+                               "1e-400",
+                               "12abc",
+                               " \n 4",
+                               "0x1A",
+                               ".e5",
+                               "1.5E-3",
+                               "9.99e307",
+                               "123456789012345678901234567890",
+                               "-1e5e5",
+                               "5e+02\r",
+                               "1,5"};
   for (const char* text : cases) {
     SCOPED_TRACE(text);
     const auto expected = StreamRead(text);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <random>
 #include <string>
@@ -23,8 +23,7 @@ struct Hits {
   std::vector<std::int32_t> directions;
 };
 
-Hits FindAllIn(const std::string& motif_text, const std::string& sequence_text,
-               int orientation) {
+Hits FindAllIn(const std::string& motif_text, const std::string& sequence_text, int orientation) {
   IUPAC_Motif motif(motif_text);
   Hits hits;
   const auto sequence = Seq(sequence_text);
@@ -109,8 +108,7 @@ TEST(MotifSearch, WindowsClampAtTheSequenceEnd) {
 
   positions.clear();
   EXPECT_EQ(motif.FindAll(sequence, 8, 4, MOTORIENT_FWD, positions, directions), 0);
-  EXPECT_EQ(motif.FindAll(sequence, 4000000000u, 4000000000u, MOTORIENT_FWD, positions,
-                          directions),
+  EXPECT_EQ(motif.FindAll(sequence, 4000000000u, 4000000000u, MOTORIENT_FWD, positions, directions),
             0);
   EXPECT_EQ(motif.FindAll(sequence, 0, 0xFFFFFFFFu, MOTORIENT_FWD, positions, directions), 1);
   EXPECT_EQ(positions.size(), 8u);
@@ -221,15 +219,15 @@ TEST(MotifSearch, ScansAgreeWithTheWindowTestAtEveryPosition) {
       std::uint32_t first = 0;
       int first_direction = -1;
       const int found = motif.FindFirst(sequence, 5, 120, orientation, first, first_direction);
-      const auto in_window = std::find_if(
-          expected_positions.begin(), expected_positions.end(),
-          [&](std::uint32_t p) { return p >= 5 && p + motif_length <= 125; });
+      const auto in_window =
+          std::find_if(expected_positions.begin(), expected_positions.end(),
+                       [&](std::uint32_t p) { return p >= 5 && p + motif_length <= 125; });
       ASSERT_EQ(found, in_window != expected_positions.end() ? 1 : 0);
       if (found == 1) {
         EXPECT_EQ(first, *in_window);
-        EXPECT_EQ(first_direction,
-                  expected_directions[static_cast<std::size_t>(in_window -
-                                                               expected_positions.begin())]);
+        EXPECT_EQ(
+            first_direction,
+            expected_directions[static_cast<std::size_t>(in_window - expected_positions.begin())]);
       }
     }
   }

@@ -175,8 +175,8 @@ TEST(FastaWriter, SaveWritesUpperCaseAndReplacesTheFile) {
   set.fload(dir.File("in.fa"));
   WriteFile(dir.File("out.fa"), "old content that must go\n");
   set.fsave(dir.File("out.fa"));
-  EXPECT_EQ(ReadFile(dir.File("out.fa")), ">x\t7.5\nACGT+\n>y\n" + std::string(50, 'A') +
-                                              "\n" + std::string(50, 'A') + "\n\n>z\n\n");
+  EXPECT_EQ(ReadFile(dir.File("out.fa")), ">x\t7.5\nACGT+\n>y\n" + std::string(50, 'A') + "\n" +
+                                              std::string(50, 'A') + "\n\n>z\n\n");
 
   SeqSet empty;
   empty.fsave(dir.File("empty.fa"));
