@@ -135,7 +135,8 @@ def main():
                         help="another Sitecount (an older build, say) run on the same jobs, "
                              "its outputs compared with this one's")
     parser.add_argument("--skip", default="",
-                        help="comma-separated parts to leave out: sitecount, long, scorefit")
+                        help="comma-separated parts to leave out: sitecount, pairwise, default, "
+                             "long, scorefit")
     args = parser.parse_args()
 
     data = os.path.abspath(args.data)
@@ -160,6 +161,8 @@ def main():
         motifs = data_file("motifs.mot")
         jobs.append(Job("cat peaks.fa", ["cat", peaks], input_path=peaks, cwd=work))
         for kernel in ("pairwise", "default"):
+            if kernel in skip:
+                continue
             for threads in ("1", "2"):
                 env = {"SITECOUNT_THREADS": threads}
                 if kernel != "default":
