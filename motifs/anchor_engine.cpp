@@ -129,6 +129,12 @@ AnchorCountEngine::AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs,
     }
   }
   Fill(words_, kLongestAnchor, words);
+  occupied_.assign(words_.starts.size() / 64 + 1, 0);
+  for (std::size_t word = 0; word + 1 < words_.starts.size(); ++word) {
+    if (words_.starts[word] != words_.starts[word + 1]) {
+      occupied_[word / 64] |= std::uint64_t{1} << (word % 64);
+    }
+  }
   for (std::size_t length = 1; length < kLongestAnchor; ++length) {
     if (!short_anchors[length].empty()) {
       Fill(short_tables_.emplace_back(), length, short_anchors[length]);
@@ -212,6 +218,7 @@ void AnchorCountEngine::Count(std::span<const std::uint8_t> codes, std::size_t s
     word = (word << 2) | code;
     if (++run < kLongestAnchor) continue;
     const std::uint32_t key = word & kWordMask;
+    if (((occupied_[key / 64] >> (key % 64)) & 1) == 0) continue;
     const std::size_t word_start = end + 1 - kLongestAnchor;
     for (std::uint32_t index = words_.starts[key]; index < words_.starts[key + 1]; ++index) {
       const Entry& entry = words_.entries[index];

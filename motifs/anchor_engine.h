@@ -71,6 +71,9 @@ class AnchorCountEngine {
   // Every anchor under the words of eight bases: one shorter than eight under every word
   // that begins with it. The one lookup a residue.
   Table words_;
+  // One bit per word of eight that holds an anchor: small enough to stay in the first-level
+  // cache, so that the usual residue, whose word holds none, costs no lookup further out.
+  std::vector<std::uint64_t> occupied_;
   // The anchors shorter than eight by their own length, for the starts near the end of a
   // run of bases, where no word of eight follows them.
   std::vector<Table> short_tables_;

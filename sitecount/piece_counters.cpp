@@ -100,8 +100,11 @@ class SharedCounter : public PieceCounter {
 };
 
 // A motif goes to the anchor when checking its candidates costs less than advancing it at
-// every residue: above this many candidates a residue, on uniform bases, it does not.
-constexpr double kMostAnchorCandidates = 1.0 / 256;
+// every residue. Measured on the 500 restriction sites and on 2,000 motifs: the shift-and
+// engine advances a motif for a small share of a nanosecond a residue, while a candidate
+// costs a lookup outside the first-level cache and a check; only anchors that match one
+// window in 4,096 or fewer (six bases or more, both strands) gain.
+constexpr double kMostAnchorCandidates = 1.0 / 4096;
 
 }  // namespace
 
