@@ -124,3 +124,20 @@ class RecyclingQueue {
   bool finished_ = false;
   bool stopped_ = false;
 };
+
+// The body of a producer task: takes free items, fills each with fill(item) until fill
+// returns false or the consumer stops the queue, hands each on filled, and finishes the
+// queue however it ends (an exception included), so that the consumer's loop always ends.
+template <typename Item, typename Fill>
+std::function<void()> ProducerLoop(RecyclingQueue<Item>& queue, Fill fill) {
+  return [&queue, fill]() mutable {
+    struct FinishAtEnd {
+      RecyclingQueue<Item>& queue;
+      ~FinishAtEnd() { queue.Finish(); }
+    } finish_at_end{queue};
+    for (std::unique_ptr<Item> item; (item = queue.TakeFree()) != nullptr;) {
+      if (!fill(*item)) break;
+      queue.GiveFilled(std::move(item));
+    }
+  };
+}

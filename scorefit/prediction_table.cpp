@@ -286,16 +286,7 @@ PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>
   WorkerPool pool(threads > 1 ? threads - 1 : 0);
   std::vector<PredictionShare> shares(pool.size());
   BackgroundWriter writer(out);
-  BackgroundTask reading([&] {
-    struct FinishAtEnd {
-      RecyclingQueue<LineBlock>& queue;
-      ~FinishAtEnd() { queue.Finish(); }
-    } finish_at_end{queue};
-    for (std::unique_ptr<LineBlock> block; (block = queue.TakeFree()) != nullptr;) {
-      if (!reader.Fill(*block)) break;
-      queue.GiveFilled(std::move(block));
-    }
-  });
+  BackgroundTask reading(ProducerLoop(queue, [&](LineBlock& block) { return reader.Fill(block); }));
 
   PredictionOutcome outcome{Status::kDone};
   bool write_failed = false;

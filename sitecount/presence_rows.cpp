@@ -267,17 +267,7 @@ PresenceOutcome::Status WriteRowsOnThreads(BatchFiller& filler, const PresenceSe
   BatchCounter counter(settings, pool);
   RecyclingQueue<Batch> queue(3);
   BackgroundWriter writer(out);
-  BackgroundTask reader([&] {
-    // The queue is finished however the reading ends, so that the counting loop ends too.
-    struct FinishAtEnd {
-      RecyclingQueue<Batch>& queue;
-      ~FinishAtEnd() { queue.Finish(); }
-    } finish_at_end{queue};
-    for (std::unique_ptr<Batch> batch; (batch = queue.TakeFree()) != nullptr;) {
-      if (!filler.Fill(*batch)) break;
-      queue.GiveFilled(std::move(batch));
-    }
-  });
+  BackgroundTask reader(ProducerLoop(queue, [&](Batch& batch) { return filler.Fill(batch); }));
   Status status = Status::kDone;
   std::exception_ptr counting_error;
   for (std::unique_ptr<Batch> batch; (batch = queue.TakeFilled()) != nullptr;) {
