@@ -1,7 +1,9 @@
 // The multi-motif engine against the per-motif reference count, in every kernel the
-// processor has, over the whole sequence and cut into overlapping chunks: any difference
-// stops the run. The input is a motif list (one motif a line, until an empty line) and
-// then the sequence; every byte of either becomes a symbol (or no symbol) by its value.
+// processor has, over the whole sequence and cut into overlapping chunks, and the anchor
+// index on every motif it can take when the sequence holds no code that needs the exact
+// path: any difference stops the run. The input is a motif list (one motif a line, until an empty
+// line) and then the sequence; every byte of either becomes a symbol (or no symbol) by its value.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "motifs/anchor_engine.h"
 #include "motifs/motif_engine.h"
 #include "motifs/motif_set.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -77,6 +80,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       engine.Count(chunk, step, pieces, scratch);
     }
     Require(pieces == expected, "chunked engine count differs from the reference");
+  }
+
+  // The anchor index takes sequences of bases, N and codes that are no symbol.
+  std::vector<std::uint8_t> bytes_of_sequence;
+  for (const NucleotideCode code : sequence) {
+    const auto byte = static_cast<std::uint8_t>(code);
+    if (AnchorCountEngine::NeedsExactPath(byte)) return 0;
+    bytes_of_sequence.push_back(byte);
+  }
+  std::vector<std::uint32_t> anchored;
+  for (std::uint32_t index = 0; index < motifs.count; ++index) {
+    if (std::isfinite(AnchorCountEngine::AnchorRate(motifs.motifs[index]))) {
+      anchored.push_back(index);
+    }
+  }
+  const AnchorCountEngine anchor(motifs.motifs, anchored);
+  std::vector<std::uint64_t> counts(motifs.count, 0);
+  anchor.Count(bytes_of_sequence, bytes_of_sequence.size(), counts);
+  for (const std::uint32_t index : anchored) {
+    Require(counts[index] == expected[index], "anchor index count differs from the reference");
   }
   return 0;
 }
