@@ -233,7 +233,8 @@ else
   echo "skipped: progress line (no script command for a pseudo-terminal)"
 fi
 
-# No thread to be had (a limit on processes): one line, exit 1, the older output kept and
+# No thread to be had (a limit on processes; Sitecount asked for two, whatever the
+# environment says): one line, exit 1, the older output kept and
 # no temporary file. The limit binds an unprivileged user only, so root runs the programs
 # as nobody in a folder that nobody may write.
 limited() {  # limited COMMAND...: runs COMMAND with at most one process for its user
@@ -252,7 +253,7 @@ elif [[ $(id -u) -ne 0 ]] || { command -v setpriv >/dev/null && setpriv --reuid=
   echo "older table" > limit/t.tab
   echo "older table" > limit/p.tab
   chmod -R a+rwX limit
-  (cd limit && limited "$sitecount" peaks.fa motifs.mot t.tab 1 >/dev/null 2>err.txt)
+  (cd limit && limited "$sitecount" -j 2 peaks.fa motifs.mot t.tab 1 >/dev/null 2>err.txt)
   code=$?
   check "no thread: Sitecount exit 1" [ "$code" -eq 1 ]
   check "no thread: Sitecount message" same_text limit/err.txt \
