@@ -95,6 +95,10 @@ constexpr std::size_t kThreadStackBytes = std::size_t{512} << 10;
 // after they start (their buffers are reused), so they hardly wait on the one arena.
 void BoundAddressSpace() {
   ::mallopt(M_ARENA_MAX, 1);
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer refuses threads whose stack it finds too small for its own bookkeeping.
+  return;
+#endif
   pthread_attr_t attributes;
   if (::pthread_getattr_default_np(&attributes) != 0) return;
   std::size_t stack_bytes = 0;
