@@ -74,7 +74,7 @@ fi
 
 # A cap on the address space, as batch systems set it: eight counting threads need no
 # more of it than one, and the run succeeds every time.
-if [[ -z ${ASAN_OPTIONS:-} ]]; then
+if [[ -z ${ASAN_OPTIONS:-}${TSAN_OPTIONS:-} ]]; then
   for copy in $(seq 20); do cat peaks.fa; done > many.fa
   "$sitecount" many.fa motifs.mot many_reference.tab 1 >/dev/null
   "$scorefit" coefficients.tab many_reference.tab many_predicted_reference.tab >/dev/null
@@ -90,7 +90,7 @@ if [[ -z ${ASAN_OPTIONS:-} ]]; then
   check "address space capped at 100 MB: 3 runs of 3 succeed" [ "$capped" -eq 3 ]
   rm many.fa out_b.tab
 else
-  echo "skipped: address space cap (the address sanitizer reserves more than the cap)"
+  echo "skipped: address space cap (a sanitizer reserves more than the cap)"
 fi
 
 # A dangling link to the coefficient dump is no place for the prediction table.
