@@ -18,21 +18,31 @@ class StreamSource : public ByteSource {
   std::istream& in_;
 };
 
-// Hands out the lines of a byte source, each without its line feed, from large blocks: a
-// line is a view into the block, copied only when it reaches across two. A carriage
-// return stays in its line; a last line without a line feed is a line; the empty rest
-// after a last line feed is none.
+// Where lines end: at a line feed only (a carriage return stays in its line), or at a
+// line feed, a carriage return, or the pair of both, so that files from every platform
+// read alike.
+enum class LineEnds { kLineFeed, kAny };
+
+// Hands out the lines of a byte source, each without its line end, from large blocks: a
+// line is a view into the block, copied only when it reaches across two. A last line
+// without a line end is a line; the empty rest after a last line end is none.
 class LineReader {
  public:
-  explicit LineReader(ByteSource& source);
+  explicit LineReader(ByteSource& source, LineEnds ends = LineEnds::kLineFeed);
 
   // The next line in `line`, good until the next call; false when no line is left.
   bool Next(std::string_view& line);
+
+  // The number of the line that Next gave last, from 1.
+  std::size_t line_number() const { return line_number_; }
 
   // True when a read from the source failed; the lines before it were delivered.
   bool failed() const { return block_.failed(); }
 
  private:
   BlockBuffer block_;
-  std::string spill_;  // a line that reaches across blocks
+  const LineEnds ends_;
+  std::string spill_;            // a line that reaches across blocks
+  bool skip_line_feed_ = false;  // the last line ended in a carriage return
+  std::size_t line_number_ = 0;
 };

@@ -16,6 +16,7 @@
 
 #include "common/coefficient_layout.h"
 #include "common/diagnostics.h"
+#include "common/line_reader.h"
 #include "common/number_text.h"
 
 namespace {
@@ -114,68 +115,6 @@ std::string Plural(std::size_t count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-// Hands out the lines of a source, each without its line end: a line feed, a carriage
-// return, or the pair of both, so that files from every platform read alike. A line is a
-// view into the block, copied only when it reaches across two; lines are numbered from 1.
-class TableLines {
- public:
-  explicit TableLines(ByteSource& source) : block_(source) {}
-
-  bool Next(std::string_view& line) {
-    spill_.clear();
-    bool spilled = false;
-    for (;;) {
-      if (!block_.Fill()) {
-        if (!spilled) return false;
-        line = spill_;
-        ++line_number_;
-        return true;
-      }
-      const char* first = block_.next();
-      const std::size_t available = block_.available();
-      if (skip_line_feed_) {
-        skip_line_feed_ = false;
-        if (*first == '\n') {
-          block_.Advance(1);
-          continue;
-        }
-      }
-      const char* end = static_cast<const char*>(std::memchr(first, '\n', available));
-      const std::size_t searched =
-          end == nullptr ? available : static_cast<std::size_t>(end - first);
-      if (const void* carriage = std::memchr(first, '\r', searched)) {
-        end = static_cast<const char*>(carriage);
-      }
-      if (end == nullptr) {
-        spill_.append(first, available);
-        spilled = true;
-        block_.Advance(available);
-        continue;
-      }
-      const std::size_t length = static_cast<std::size_t>(end - first);
-      skip_line_feed_ = *end == '\r';
-      block_.Advance(length + 1);
-      ++line_number_;
-      if (!spilled) {
-        line = std::string_view(first, length);
-      } else {
-        spill_.append(first, length);
-        line = spill_;
-      }
-      return true;
-    }
-  }
-
-  std::size_t line_number() const { return line_number_; }
-  bool failed() const { return block_.failed(); }
-
- private:
-  BlockBuffer block_;
-  std::string spill_;
-  bool skip_line_feed_ = false;
-  std::size_t line_number_ = 0;
-};
-
 // A column label, or the score's name, for messages.
 std::string ColumnName(const PresenceFit& table, std::size_t column) {
   if (column >= table.labels.size()) return "Ln(Peak score) (the second column)";
@@ -235,7 +174,7 @@ PresenceFit FitPresenceTable(ByteSource& source, const FitSettings& settings) {
   PresenceFit table;
   table.settings = settings;
   const std::size_t folds = std::max<std::size_t>(1, settings.folds);
-  TableLines lines(source);
+  LineReader lines(source, LineEnds::kAny);
   std::unique_ptr<CrossProducts> products;
   std::size_t width = 0;  // fields of the header
   std::vector<double> values;
