@@ -3,13 +3,21 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <exception>
+#include <stdexcept>
 #include <string_view>
+#include <utility>
+
+#include "common/thread_pool.h"
 
 namespace {
 
 // Rows gathered per fold before they are summed: with cells of at most 2047 in magnitude,
 // 128 pairs of rows keep every partial sum of the integer kernel within 32 bits.
 constexpr std::size_t kBlockRows = 256;
+// Full blocks that may wait for the summing thread at once: enough that the reader does
+// not wait while one is summed.
+constexpr std::size_t kHandedBlocks = 3;
 constexpr double kLargestIntegerCell = 2047;
 // A column's working values are scaled when its first non-zero one lies outside
 // [2^-kScaleExponent, 2^kScaleExponent].
@@ -114,21 +122,36 @@ KernelChoice KernelChoiceFromEnvironment() {
   return KernelChoice::kBest;
 }
 
+// Rows of one fold gathered for summing.
+struct CrossProducts::Block {
+  std::vector<double> cells;  // kBlockRows rows of `width` working values
+  std::vector<double> responses;
+  std::size_t filled = 0;
+  bool integral = true;  // every working value of the block is a small integer
+
+  void Allocate(std::size_t width) {
+    cells.resize(kBlockRows * width);
+    responses.resize(kBlockRows);
+  }
+};
+
+struct CrossProducts::BlockJob {
+  std::size_t fold = 0;
+  Block block;
+};
+
 struct CrossProducts::Fold {
   explicit Fold(std::size_t column_count, std::size_t width)
-      : block(kBlockRows * width, 0.0),
-        responses(kBlockRows),
-        integer_sums(width, 0),
+      : integer_sums(width, 0),
         real_means(width, 0.0),
         column_means(column_count, 0.0),
         cross(column_count, 0.0),
         block_means(column_count, 0.0),
-        block_cross(column_count, 0.0) {}
+        block_cross(column_count, 0.0) {
+    filling.Allocate(width);
+  }
 
-  std::vector<double> block;  // kBlockRows rows of `width` working values
-  std::vector<double> responses;
-  std::size_t filled = 0;
-  bool integral = true;  // every working value of the block is a small integer
+  Block filling;
 
   // Blocks of integers: exact sums of the values and of their products.
   std::int64_t integer_rows = 0;
@@ -152,7 +175,8 @@ struct CrossProducts::Fold {
   std::vector<double> block_cross;
 };
 
-CrossProducts::CrossProducts(std::size_t column_count, std::size_t fold_count, KernelChoice kernel)
+CrossProducts::CrossProducts(std::size_t column_count, std::size_t fold_count, KernelChoice kernel,
+                             std::size_t threads)
     : column_count_(column_count),
       width_(RoundUp(column_count, kKernelWidthStep)),
       kernel_(&KernelFor(kernel)),
@@ -163,9 +187,62 @@ CrossProducts::CrossProducts(std::size_t column_count, std::size_t fold_count, K
   for (std::size_t fold = 0; fold < fold_count; ++fold) {
     folds_.push_back(std::make_unique<Fold>(column_count, width_));
   }
+  if (threads >= 2) {
+    handed_ = std::make_unique<RecyclingQueue<BlockJob>>(kHandedBlocks);
+    summing_ = std::make_unique<BackgroundTask>([this] { SumHandedBlocks(); });
+  }
 }
 
-CrossProducts::~CrossProducts() = default;
+CrossProducts::~CrossProducts() {
+  if (summing_ == nullptr) return;
+  // Sums nothing more: a fit stopped early by a bad row is not finished.
+  handed_->Stop();
+  handed_->Finish();
+  summing_.reset();
+}
+
+void CrossProducts::SumHandedBlocks() {
+  std::exception_ptr error;
+  for (std::unique_ptr<BlockJob> job; (job = handed_->TakeFilled()) != nullptr;) {
+    if (error == nullptr) {
+      try {
+        SumBlock(*folds_[job->fold], job->block);
+      } catch (...) {
+        // The reader gets no free block from now on, and learns why at the join.
+        error = std::current_exception();
+        handed_->Stop();
+      }
+    }
+    handed_->GiveFree(std::move(job));
+  }
+  if (error != nullptr) std::rethrow_exception(error);
+}
+
+void CrossProducts::StopSumming() {
+  handed_->Finish();
+  std::unique_ptr<BackgroundTask> summing = std::move(summing_);
+  summing->Join();
+}
+
+void CrossProducts::BlockFilled(std::size_t fold_index) {
+  Fold& fold = *folds_[fold_index];
+  if (summing_ == nullptr) {
+    SumBlock(fold, fold.filling);
+    return;
+  }
+  std::unique_ptr<BlockJob> job = handed_->TakeFree();
+  if (job == nullptr) {
+    // The summing thread stopped on an error, which the join throws again.
+    StopSumming();
+    throw std::logic_error("the summing thread stopped without an error");
+  }
+  job->fold = fold_index;
+  job->block.Allocate(width_);
+  std::swap(job->block, fold.filling);
+  fold.filling.filled = 0;
+  fold.filling.integral = true;
+  handed_->GiveFilled(std::move(job));
+}
 
 std::size_t CrossProducts::AddRow(const double* values, double response) {
   if (rows_ == 0) {
@@ -174,8 +251,9 @@ std::size_t CrossProducts::AddRow(const double* values, double response) {
     }
     units_.shift[column_count_] = response;
   }
-  Fold& fold = *folds_[rows_ % folds_.size()];
-  double* row = fold.block.data() + fold.filled * width_;
+  const std::size_t fold_index = rows_ % folds_.size();
+  Block& block = folds_[fold_index]->filling;
+  double* row = block.cells.data() + block.filled * width_;
   // The scale of a column is set at its first non-zero working value; until then its
   // working values are all zero, so setting it later changes nothing summed before.
   if (columns_unscaled_ > 0) {
@@ -213,29 +291,29 @@ std::size_t CrossProducts::AddRow(const double* values, double response) {
     }
     return column_count_;
   }
-  fold.responses[fold.filled] = working_response;
-  fold.integral = fold.integral && integral && largest <= kLargestIntegerCell;
+  block.responses[block.filled] = working_response;
+  block.integral = block.integral && integral && largest <= kLargestIntegerCell;
   ++rows_;
-  if (++fold.filled == kBlockRows) FlushBlock(fold);
+  if (++block.filled == kBlockRows) BlockFilled(fold_index);
   return column_count_ + 1;
 }
 
-void CrossProducts::FlushBlock(Fold& fold) {
-  const std::size_t count = fold.filled;
+void CrossProducts::SumBlock(Fold& fold, Block& block) {
+  const std::size_t count = block.filled;
   if (count == 0) return;
   const auto block_rows = static_cast<double>(count);
   const std::size_t columns = column_count_;
 
   // The response's terms: the block's own centred sums, merged into the fold's.
   double response_mean = 0;
-  for (std::size_t row = 0; row < count; ++row) response_mean += fold.responses[row];
+  for (std::size_t row = 0; row < count; ++row) response_mean += block.responses[row];
   response_mean /= block_rows;
   double response_square = 0;
   std::fill(fold.block_means.begin(), fold.block_means.end(), 0.0);
   std::fill(fold.block_cross.begin(), fold.block_cross.end(), 0.0);
   for (std::size_t row = 0; row < count; ++row) {
-    const double* cells = fold.block.data() + row * width_;
-    const double deviation = fold.responses[row] - response_mean;
+    const double* cells = block.cells.data() + row * width_;
+    const double deviation = block.responses[row] - response_mean;
     response_square += deviation * deviation;
     for (std::size_t column = 0; column < columns; ++column) {
       fold.block_means[column] += cells[column];
@@ -257,12 +335,12 @@ void CrossProducts::FlushBlock(Fold& fold) {
     fold.rows = total;
   }
 
-  if (fold.integral) {
+  if (block.integral) {
     if (fold.integer_products.empty()) fold.integer_products.assign(width_ * width_, 0);
     const std::size_t row_pairs = (count + 1) / 2;
     pairs_.resize(row_pairs * width_);
     for (std::size_t pair = 0; pair < row_pairs; ++pair) {
-      const double* first = fold.block.data() + 2 * pair * width_;
+      const double* first = block.cells.data() + 2 * pair * width_;
       const double* second = 2 * pair + 1 < count ? first + width_ : nullptr;
       std::int32_t* words = pairs_.data() + pair * width_;
       for (std::size_t column = 0; column < width_; ++column) {
@@ -280,26 +358,27 @@ void CrossProducts::FlushBlock(Fold& fold) {
     // Centred on the block's own means, the products lose nothing to cancellation however
     // far the values lie from zero.
     for (std::size_t row = 0; row < count; ++row) {
-      double* cells = fold.block.data() + row * width_;
+      double* cells = block.cells.data() + row * width_;
       for (std::size_t column = 0; column < columns; ++column) {
         cells[column] -= fold.block_means[column];
       }
     }
-    kernel_->add_real(fold.block.data(), count, width_, fold.real_products.data());
+    kernel_->add_real(block.cells.data(), count, width_, fold.real_products.data());
     MergeMeans(fold.real_rows, fold.real_means, block_rows, fold.block_means, columns, width_,
                fold.real_products.data());
     fold.real_rows += block_rows;
   }
-  fold.filled = 0;
-  fold.integral = true;
+  block.filled = 0;
+  block.integral = true;
 }
 
 std::vector<Moments> CrossProducts::Finish() {
   const std::size_t columns = column_count_;
+  if (summing_ != nullptr) StopSumming();
   std::vector<Moments> result;
   for (const std::unique_ptr<Fold>& fold_pointer : folds_) {
     Fold& fold = *fold_pointer;
-    FlushBlock(fold);
+    SumBlock(fold, fold.filling);
     Moments moments(columns);
     moments.rows = fold.rows;
     if (fold.rows == 0) {

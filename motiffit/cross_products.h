@@ -8,6 +8,10 @@
 
 #include "motiffit/cross_product_kernels.h"
 
+class BackgroundTask;
+template <typename Item>
+class RecyclingQueue;
+
 // Centred sufficient statistics of a set of rows: everything a linear fit of the response
 // on the columns needs. Entry `columns` (the last) of the means and of the products is the
 // response. Values are in working units (see WorkingUnits).
@@ -47,10 +51,13 @@ KernelChoice KernelChoiceFromEnvironment();
 // i mod folds. Rows are gathered per fold in blocks; a block whose working values are all
 // integers of at most 2047 in magnitude is summed exactly in integers (count tables
 // nearly always are), any other block is centred on its own means and summed in doubles.
+// With two threads or more, full blocks are summed on a thread of their own while the
+// caller reads the next rows; the sums are the same bit for bit either way, since each
+// fold's blocks are summed in the order they were filled.
 class CrossProducts {
  public:
   CrossProducts(std::size_t column_count, std::size_t fold_count,
-                KernelChoice kernel = KernelChoice::kBest);
+                KernelChoice kernel = KernelChoice::kBest, std::size_t threads = 1);
   ~CrossProducts();
   CrossProducts(const CrossProducts&) = delete;
   CrossProducts& operator=(const CrossProducts&) = delete;
@@ -70,12 +77,19 @@ class CrossProducts {
   const WorkingUnits& units() const { return units_; }
   std::string_view kernel_name() const { return kernel_->name; }
 
-  // The moments of each fold, after the last row. Call once.
+  // The moments of each fold, after the last row. Call once. Throws again what the
+  // summing thread threw.
   std::vector<Moments> Finish();
 
  private:
+  struct Block;
   struct Fold;
-  void FlushBlock(Fold& fold);
+  struct BlockJob;
+  // Hands the fold's full block to the summing thread, or sums it here without one.
+  void BlockFilled(std::size_t fold_index);
+  void SumBlock(Fold& fold, Block& block);
+  void SumHandedBlocks();
+  void StopSumming();
 
   std::size_t column_count_;
   std::size_t width_;  // column_count_ rounded up to the kernels' step
@@ -86,4 +100,7 @@ class CrossProducts {
   std::size_t columns_unscaled_;
   std::vector<std::unique_ptr<Fold>> folds_;
   std::vector<std::int32_t> pairs_;  // a block in the integer kernel's layout
+  // Full blocks on their way to the summing thread, and that thread; null with one thread.
+  std::unique_ptr<RecyclingQueue<BlockJob>> handed_;
+  std::unique_ptr<BackgroundTask> summing_;
 };

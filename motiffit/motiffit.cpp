@@ -1,10 +1,12 @@
 #include "motiffit/motiffit.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "common/diagnostics.h"
@@ -141,7 +143,12 @@ std::string ParseCommandLine(const std::vector<std::string>& args, CommandLine& 
   return {};
 }
 
-int FitScores(const std::vector<std::string>& args, RunPlace& place) {
+constexpr ProgramOption kOptions[] = {
+    {"-j", "--threads", "N", "threads (default: 2, or 1 on one processor)", true},
+};
+
+int FitScores(const std::vector<std::string>& args, const ProgramOptions& options,
+              RunPlace& place) {
   CommandLine line;
   if (const std::string problem = ParseCommandLine(args, line); !problem.empty()) {
     PrintBadInput(std::string(kProgramName), problem);
@@ -181,6 +188,10 @@ int FitScores(const std::vector<std::string>& args, RunPlace& place) {
     return 1;
   }
   line.settings.kernel = KernelChoiceFromEnvironment();
+  // One thread reads the table while another sums its blocks; a third would find nothing
+  // to do.
+  line.settings.threads = RequestedThreads(
+      options, nullptr, std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 2));
   const PresenceFit table = FitPresenceTable(*source, line.settings);
   if (table.status == PresenceFit::Status::kReadFailed) {
     PrintReadProblem(presence_name, *source);
@@ -220,6 +231,6 @@ int FitScores(const std::vector<std::string>& args, RunPlace& place) {
 }  // namespace
 
 int RunMotiffit(const std::vector<std::string>& args) {
-  static constexpr ProgramFace kFace{kProgramName, WriteUsage, 2};
+  static constexpr ProgramFace kFace{kProgramName, WriteUsage, 2, kOptions};
   return RunProgram(kFace, args, FitScores);
 }

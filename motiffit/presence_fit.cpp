@@ -191,7 +191,8 @@ PresenceFit FitPresenceTable(ByteSource& source, const FitSettings& settings) {
         table.field_count = width;
         return table;
       }
-      products = std::make_unique<CrossProducts>(width - 2, folds, settings.kernel);
+      products =
+          std::make_unique<CrossProducts>(width - 2, folds, settings.kernel, settings.threads);
       values.resize(width - 2);
       continue;
     }

@@ -15,6 +15,7 @@ struct FitSettings {
   std::size_t folds = 5;  // data row i (counted over the rows fitted) is in fold i mod folds
   PenaltySettings penalty;
   KernelChoice kernel = KernelChoice::kBest;
+  std::size_t threads = 1;  // two or more: the sums are formed beside the reading
 };
 
 // A presence table read and fitted: Ln(Peak score), the second column, on the motif

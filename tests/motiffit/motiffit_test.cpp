@@ -405,10 +405,11 @@ TEST(FitPresenceTable, ScalingAColumnScalesOnlyItsCoefficient) {
 }
 
 // Every kernel the processor has gives the moments of a two-pass computation over the
-// rows of each fold (row i in fold i mod 3), integer blocks bit for bit alike.
+// rows of each fold (row i in fold i mod 3), integer blocks bit for bit alike; summed on
+// a thread of their own, blocks give the same bits as summed by the reader.
 TEST(CrossProducts, EveryKernelGivesEachFoldsMoments) {
   constexpr std::size_t kColumns = 37;
-  constexpr std::size_t kRows = 1000;
+  constexpr std::size_t kRows = 2000;
   constexpr std::size_t kFolds = 3;
   std::mt19937 random(7);
   std::poisson_distribution<int> count(2.0);
@@ -432,6 +433,13 @@ TEST(CrossProducts, EveryKernelGivesEachFoldsMoments) {
         ASSERT_EQ(products.AddRow(row.data(), row[kColumns]), kColumns + 1);
       }
       results.push_back(products.Finish());
+      CrossProducts threaded(kColumns, kFolds, kernel, 2);
+      for (const auto& row : table) threaded.AddRow(row.data(), row[kColumns]);
+      const std::vector<Moments> threaded_moments = threaded.Finish();
+      for (std::size_t fold = 0; fold < kFolds; ++fold) {
+        EXPECT_EQ(threaded_moments[fold].products, results.back()[fold].products);
+        EXPECT_EQ(threaded_moments[fold].means, results.back()[fold].means);
+      }
       const WorkingUnits& units = products.units();
       for (std::size_t fold = 0; fold < kFolds; ++fold) {
         const Moments& moments = results.back()[fold];
