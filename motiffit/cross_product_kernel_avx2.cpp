@@ -17,23 +17,28 @@ inline void AddWidened(__m256i sums, std::int64_t* totals) {
 }
 
 // vpmaddwd multiplies the two rows of a pair at once and adds them: sixteen products per
-// instruction, four times what a double-precision multiply-add gives.
+// instruction, four times what a double-precision multiply-add gives. A tile of four
+// columns by sixteen runs down the pairs of two panels, 8 KB each at most, which stay in
+// the first-level cache while every tile of the panel's columns uses them.
 void AddInteger(const std::int32_t* pairs, std::size_t row_pairs, std::size_t width,
                 std::int64_t* totals) {
-  for (std::size_t i0 = 0; i0 < width; i0 += kTileRows) {
-    for (std::size_t j0 = i0 / kKernelWidthStep * kKernelWidthStep; j0 < width;
-         j0 += kKernelWidthStep) {
+  const std::size_t panel_words = row_pairs * kKernelWidthStep;
+  for (std::size_t j0 = 0; j0 < width; j0 += kKernelWidthStep) {
+    const std::int32_t* other_panel = pairs + j0 / kKernelWidthStep * panel_words;
+    for (std::size_t i0 = 0; i0 < j0 + kKernelWidthStep; i0 += kTileRows) {
+      const std::int32_t* own_panel =
+          pairs + i0 / kKernelWidthStep * panel_words + i0 % kKernelWidthStep;
       __m256i sums[kTileRows][2];
       for (auto& tile_row : sums) tile_row[0] = tile_row[1] = _mm256_setzero_si256();
       for (std::size_t pair = 0; pair < row_pairs; ++pair) {
-        const std::int32_t* words = pairs + pair * width;
-        const __m256i other_low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + j0));
-        const __m256i other_high =
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + j0 + 8));
+        const std::int32_t* own = own_panel + pair * kKernelWidthStep;
+        const std::int32_t* other = other_panel + pair * kKernelWidthStep;
+        const __m256i other_low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other));
+        const __m256i other_high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other + 8));
         for (std::size_t ii = 0; ii < kTileRows; ++ii) {
-          const __m256i own = _mm256_set1_epi32(words[i0 + ii]);
-          sums[ii][0] = _mm256_add_epi32(sums[ii][0], _mm256_madd_epi16(own, other_low));
-          sums[ii][1] = _mm256_add_epi32(sums[ii][1], _mm256_madd_epi16(own, other_high));
+          const __m256i broadcast = _mm256_set1_epi32(own[ii]);
+          sums[ii][0] = _mm256_add_epi32(sums[ii][0], _mm256_madd_epi16(broadcast, other_low));
+          sums[ii][1] = _mm256_add_epi32(sums[ii][1], _mm256_madd_epi16(broadcast, other_high));
         }
       }
       for (std::size_t ii = 0; ii < kTileRows; ++ii) {

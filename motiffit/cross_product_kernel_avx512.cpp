@@ -16,17 +16,20 @@ inline void AddWidened(__m512i sums, std::int64_t* totals) {
 
 void AddInteger(const std::int32_t* pairs, std::size_t row_pairs, std::size_t width,
                 std::int64_t* totals) {
-  for (std::size_t i0 = 0; i0 < width; i0 += kTileRows) {
-    for (std::size_t j0 = i0 / kKernelWidthStep * kKernelWidthStep; j0 < width;
-         j0 += kKernelWidthStep) {
+  const std::size_t panel_words = row_pairs * kKernelWidthStep;
+  for (std::size_t j0 = 0; j0 < width; j0 += kKernelWidthStep) {
+    const std::int32_t* other_panel = pairs + j0 / kKernelWidthStep * panel_words;
+    for (std::size_t i0 = 0; i0 < j0 + kKernelWidthStep; i0 += kTileRows) {
+      const std::int32_t* own_panel =
+          pairs + i0 / kKernelWidthStep * panel_words + i0 % kKernelWidthStep;
       __m512i sums[kTileRows];
       for (auto& tile_row : sums) tile_row = _mm512_setzero_si512();
       for (std::size_t pair = 0; pair < row_pairs; ++pair) {
-        const std::int32_t* words = pairs + pair * width;
-        const __m512i other = _mm512_loadu_si512(words + j0);
+        const std::int32_t* own = own_panel + pair * kKernelWidthStep;
+        const __m512i other = _mm512_loadu_si512(other_panel + pair * kKernelWidthStep);
         for (std::size_t ii = 0; ii < kTileRows; ++ii) {
-          const __m512i own = _mm512_set1_epi32(words[i0 + ii]);
-          sums[ii] = _mm512_add_epi32(sums[ii], _mm512_madd_epi16(own, other));
+          const __m512i broadcast = _mm512_set1_epi32(own[ii]);
+          sums[ii] = _mm512_add_epi32(sums[ii], _mm512_madd_epi16(broadcast, other));
         }
       }
       for (std::size_t ii = 0; ii < kTileRows; ++ii) {

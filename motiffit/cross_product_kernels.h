@@ -14,8 +14,10 @@ inline constexpr std::size_t kKernelWidthStep = 16;
 
 struct CrossProductKernel {
   const char* name;
-  // Integer cells in pairs of rows: word j of pair r holds the cell of column j of row 2r
-  // in its low 16 bits and that of row 2r + 1 in its high 16 bits, both signed. Every cell
+  // Integer cells in pairs of rows, in panels of kKernelWidthStep columns so that a tile's
+  // operands lie together: word c of pair r of panel p, pairs[(p * row_pairs + r) *
+  // kKernelWidthStep + c], holds the cell of column p * kKernelWidthStep + c of row 2r in
+  // its low 16 bits and that of row 2r + 1 in its high 16 bits, both signed. Every cell
   // must lie in [-2047, 2047] and `row_pairs` must be at most 128, so that no partial sum
   // leaves 32 bits. Adds the exact sums of products to `totals`.
   void (*add_integer)(const std::int32_t* pairs, std::size_t row_pairs, std::size_t width,

@@ -342,13 +342,15 @@ void CrossProducts::SumBlock(Fold& fold, Block& block) {
     for (std::size_t pair = 0; pair < row_pairs; ++pair) {
       const double* first = block.cells.data() + 2 * pair * width_;
       const double* second = 2 * pair + 1 < count ? first + width_ : nullptr;
-      std::int32_t* words = pairs_.data() + pair * width_;
       for (std::size_t column = 0; column < width_; ++column) {
         const auto low = static_cast<std::int32_t>(first[column]);
         const std::int32_t high = second != nullptr ? static_cast<std::int32_t>(second[column]) : 0;
         fold.integer_sums[column] += low + high;
-        words[column] = static_cast<std::int32_t>((static_cast<std::uint32_t>(low) & 0xffffu) |
-                                                  (static_cast<std::uint32_t>(high) << 16));
+        // The kernels' panel layout: the words of a panel's columns, pair after pair.
+        pairs_[(column / kKernelWidthStep * row_pairs + pair) * kKernelWidthStep +
+               column % kKernelWidthStep] =
+            static_cast<std::int32_t>((static_cast<std::uint32_t>(low) & 0xffffu) |
+                                      (static_cast<std::uint32_t>(high) << 16));
       }
     }
     kernel_->add_integer(pairs_.data(), row_pairs, width_, fold.integer_products.data());
