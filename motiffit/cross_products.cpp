@@ -15,9 +15,10 @@ namespace {
 // Rows gathered per fold before they are summed: with cells of at most 2047 in magnitude,
 // 128 pairs of rows keep every partial sum of the integer kernel within 32 bits.
 constexpr std::size_t kBlockRows = 256;
-// Full blocks that may wait for the summing thread at once: enough that the reader does
-// not wait while one is summed.
-constexpr std::size_t kHandedBlocks = 3;
+// Full blocks that may wait for the summing thread at once, beyond one per fold: the
+// folds fill in step, row by row, so their blocks come full all at once, and the reader
+// goes on while the summing thread works through them.
+constexpr std::size_t kHandedBlocksBeyondFolds = 2;
 constexpr double kLargestIntegerCell = 2047;
 // A column's working values are scaled when its first non-zero one lies outside
 // [2^-kScaleExponent, 2^kScaleExponent].
@@ -188,7 +189,9 @@ CrossProducts::CrossProducts(std::size_t column_count, std::size_t fold_count, K
     folds_.push_back(std::make_unique<Fold>(column_count, width_));
   }
   if (threads >= 2) {
-    handed_ = std::make_unique<RecyclingQueue<BlockJob>>(kHandedBlocks);
+    constexpr std::size_t kMostFoldsInStep = 16;  // with more, a few wait: blocks are large
+    handed_ = std::make_unique<RecyclingQueue<BlockJob>>(std::min(fold_count, kMostFoldsInStep) +
+                                                         kHandedBlocksBeyondFolds);
     summing_ = std::make_unique<BackgroundTask>([this] { SumHandedBlocks(); });
   }
 }
