@@ -237,6 +237,47 @@ TEST(FitPresenceTable, RowsWithoutAScoreOrANumberInEveryCellAreLeftOutAndCounted
   }
 }
 
+// Cells of one digit are read four at a time where they come in a run; a cell of any
+// other shape, at any place of such a run, must read as the general reader reads it. The
+// same table with every one-digit cell written "d.0" (which only the general reader takes)
+// gives the same fit, bit for bit, and leaves out the same rows.
+TEST(FitPresenceTable, RunsOfOneDigitCellsReadAsEveryOtherCell) {
+  const std::vector<std::string> odd_cells = {"12",    "007", "1.5", "",   "x",
+                                              "3junk", " 4",  "-2",  "9e0"};
+  std::mt19937 random(11);
+  std::string fast = "Peak score\tLn(Peak score)";
+  for (int column = 0; column < 13; ++column) fast += "\tm" + std::to_string(column);
+  fast += "\n";
+  std::string general = fast;
+  for (int row = 0; row < 400; ++row) {
+    const std::string response = std::to_string(row % 7) + ".25";
+    fast += "1\t" + response;
+    general += "1\t" + response;
+    for (int column = 0; column < 13; ++column) {
+      std::string cell;
+      if (random() % 9 == 0) {
+        cell = odd_cells[random() % odd_cells.size()];
+        fast += "\t" + cell;
+        general += "\t" + cell;
+      } else {
+        cell = std::to_string(random() % 10);
+        fast += "\t" + cell;
+        general += "\t" + cell + ".0";
+      }
+    }
+    fast += row % 5 == 0 ? "\r\n" : "\n";
+    general += row % 5 == 0 ? "\r\n" : "\n";
+  }
+  const PresenceFit expected = FitText(general);
+  const PresenceFit table = FitText(fast);
+  ASSERT_EQ(expected.status, PresenceFit::Status::kDone);
+  ASSERT_EQ(table.status, PresenceFit::Status::kDone);
+  EXPECT_EQ(table.rows_with_bad_cell, expected.rows_with_bad_cell);
+  EXPECT_GT(expected.rows_with_bad_cell, 0u);
+  EXPECT_EQ(table.fit.rows, expected.fit.rows);
+  EXPECT_EQ(table.fit.coefficients, expected.fit.coefficients);
+}
+
 // A table of `rows` rows: Ln(Peak score) from `response`, cells from `cells`, both given
 // the row number; lines end in `line_end`.
 template <typename Response, typename Cells>
