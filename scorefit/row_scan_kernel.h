@@ -43,21 +43,24 @@ class RowSum {
   // Takes the run of bytes [cell, end), which a tab or the line feed ends: a field unless
   // empty. A cell of one or two digits whose field has a coefficient, nearly every cell of a
   // count table, takes no branch of its own; cell[1] is read even when past the cell, which
-  // the padding after every row allows.
+  // the padding after every row allows. With `kHasTerm`, the caller knows that the field has
+  // a coefficient (see CanTakeUsual), if the run is a field.
+  template <bool kHasTerm = false>
   [[gnu::always_inline]] inline void Take(const char* cell, const char* end) {
-    const auto length = static_cast<std::size_t>(end - cell);
+    const auto length_less_one = static_cast<std::size_t>(end - cell) - 1;
     const std::uint32_t first = kDigitValues[static_cast<unsigned char>(cell[0])];
     const std::uint32_t second = kDigitValues[static_cast<unsigned char>(cell[1])];
-    const std::uint32_t second_mask = 0U - static_cast<std::uint32_t>(length == 2);
+    // All ones for two bytes, none for one; any other length is caught below.
+    const std::uint32_t second_mask = 0U - static_cast<std::uint32_t>(length_less_one);
     // Zero exactly for one or two digits (a length of 1 or 2, no 0x80 from the table) in a
     // field from the third to the last that `b` serves.
-    const std::size_t unusual = ((first | (second & second_mask)) & 0x80) | ((length - 1) >> 1) |
-                                static_cast<std::size_t>(!HasTerm(fields_));
+    std::size_t unusual = ((first | (second & second_mask)) & 0x80) | (length_less_one >> 1);
+    if constexpr (!kHasTerm) unusual |= static_cast<std::size_t>(!HasTerm(fields_));
     if (unusual == 0) [[likely]] {
       TakeUsual(first + ((first * 9 + second) & second_mask));
       return;
     }
-    TakeUnusual(cell, length);
+    TakeUnusual(cell, length_less_one + 1);
   }
 
   // True when the next `count` fields are each from the third to the last that `b` serves.

@@ -23,11 +23,15 @@ void FindInWord(const char* bytes, std::uint64_t& tabs, std::uint64_t& line_feed
   line_feeds = (line_feed_bytes - kOnes) & ~line_feed_bytes & ~kLow7;
 }
 
-std::size_t ByteAt(std::uint64_t bits) {
-  return static_cast<std::size_t>(std::countr_zero(bits)) / 8;
+std::size_t ByteAt(std::uint64_t bits) { return static_cast<unsigned>(std::countr_zero(bits)) / 8; }
+
+// The number of bytes that match in a mask of FindInWord.
+std::size_t MatchCount(std::uint64_t bits) {
+  return static_cast<std::size_t>(((bits >> 7) * 0x0101010101010101) >> 56);
 }
 
-// Eight bytes at a time, each cell checked on its own.
+// Eight bytes at a time, each cell checked on its own; whether the cells that end in the
+// eight bytes have coefficients is checked once for all of them.
 RowScan ScanRowPortable(const char* row, const double* b, std::size_t terms) {
   RowSum sum(b, terms);
   const char* cell = row;
@@ -36,17 +40,23 @@ RowScan ScanRowPortable(const char* row, const double* b, std::size_t terms) {
     std::uint64_t line_feeds;
     FindInWord(bytes, tabs, line_feeds);
     const std::uint64_t line_end = line_feeds & (0 - line_feeds);
-    tabs &= line_end - 1;  // the tabs before the line feed; all of them when there is none
-    while (tabs != 0) {
-      const char* const end = bytes + ByteAt(tabs);
-      tabs &= tabs - 1;
-      sum.Take(cell, end);
-      cell = end + 1;
+    // The tabs before the line feed (all of them when there is none), and the line feed.
+    const std::uint64_t ends = (tabs & (line_end - 1)) | line_end;
+    if (sum.CanTakeUsual(MatchCount(ends))) {
+      for (std::uint64_t rest = ends; rest != 0; rest &= rest - 1) {
+        const char* const end = bytes + ByteAt(rest);
+        sum.Take<true>(cell, end);
+        cell = end + 1;
+      }
+    } else {
+      for (std::uint64_t rest = ends; rest != 0; rest &= rest - 1) {
+        const char* const end = bytes + ByteAt(rest);
+        sum.Take(cell, end);
+        cell = end + 1;
+      }
     }
     if (line_end != 0) {
-      const char* const end = bytes + ByteAt(line_end);
-      sum.Take(cell, end);
-      return sum.Result(static_cast<std::size_t>(end - row));
+      return sum.Result(static_cast<std::size_t>(bytes + ByteAt(line_end) - row));
     }
   }
 }
