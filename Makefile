@@ -89,6 +89,9 @@ kernel-test: build
 	for kernel in scalar avx2 avx512; do \
 	  MOTIFFIT_KERNEL=$$kernel ctest --preset release -L cli -R motiffit --parallel $(JOBS) || exit 1; \
 	done
+	for kernel in scalar avx2; do \
+	  SCOREFIT_KERNEL=$$kernel ctest --preset release -L cli -R scorefit --parallel $(JOBS) || exit 1; \
+	done
 	SITECOUNT_THREADS=1 ctest --preset release -L cli --parallel $(JOBS)
 
 sanitize-test:

@@ -1,31 +1,26 @@
 #include "scorefit/prediction_table.h"
 
 #include <algorithm>
+#include <atomic>
+#include <charconv>
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "common/background_writer.h"
 #include "common/line_reader.h"
-#include "common/number_text.h"
 #include "common/thread_pool.h"
 
 namespace {
 
-// A field is a maximal run of characters other than tab.
-struct FieldScan {
-  std::size_t count = 0;
-  bool plain = true;  // one tab between fields and none at either end
-};
-
 // Appends each field of `line` followed by one tab: how a row is written back when its
-// tabs are not already one between each two fields.
+// tabs are not already one between each two fields. A field is a maximal run of characters
+// other than tab.
 void AppendFieldsWithTabs(std::string_view line, std::string& text) {
   std::size_t position = 0;
   while (position < line.size()) {
@@ -39,98 +34,74 @@ void AppendFieldsWithTabs(std::string_view line, std::string& text) {
   }
 }
 
-// The prediction as the stream writes a double by default, and every NaN as "nan": the
-// processor's default NaN (from inf - inf) has its sign bit set and would print as "-nan".
-void AppendPrediction(double prediction, std::string& text) {
-  if (std::isnan(prediction)) {
-    text += "nan";
-    return;
-  }
-  char buffer[32];
-  const int length = std::snprintf(buffer, sizeof buffer, "%.*g", 6, prediction);
-  text.append(buffer, static_cast<std::size_t>(length));
-}
-
-// The value of a cell. Presence tables are nearly all small counts, and a cell of at most
-// 15 digits and nothing else is an integer that a double holds exactly, so its digits
-// summed as they are scanned give the very value the general conversion would; any other
-// cell goes to that conversion.
-inline double CellValue(std::string_view cell, bool digits_only, std::uint64_t digits_value) {
-  constexpr std::size_t kExactDigits = 15;
-  if (digits_only && cell.size() <= kExactDigits) [[likely]] {
-    return static_cast<double>(digits_value);
-  }
-  return StringToDouble(cell);
-}
-
-// b[0] plus values[k] * b[k] for k from 1 to `terms` - 1, added from left to right. On its
-// own, so that the sum stays in a register; the additions wait on each other, the
-// products do not.
-[[gnu::noinline]] double PredictionOf(const double* values, const double* b, std::size_t terms) {
-  double prediction = b[0];
-  for (std::size_t k = 1; k < terms; ++k) prediction = values[k] * b[k] + prediction;
-  return prediction;
-}
-
-// Appends a data row with its prediction to `text`. The cells are read in one pass into
-// `values` (value k for field k + 1), then summed in a second, tight one: b[0] plus each
-// value times its coefficient, from left to right. Returns the row's field scan; when the
-// row has more fields than `b` serves, nothing is appended.
-FieldScan AppendDataRow(std::string_view line, const std::vector<double>& b,
-                        std::vector<double>& values, std::string& text) {
-  FieldScan scan;
-  values.resize(b.size());
-  const char* const data = line.data();
-  const std::size_t size = line.size();
-  std::size_t previous_end = 0;
-  for (std::size_t start = 0;; start = previous_end) {
-    while (start < size && data[start] == '\t') ++start;
-    if (start == size) {
-      if (start != previous_end) scan.plain = false;  // tabs after the last field
-      break;
-    }
-    if (start - previous_end != (scan.count == 0 ? 0 : 1)) scan.plain = false;
-    std::uint64_t digits_value = 0;
-    bool digits_only = true;
-    std::size_t end = start;
-    const unsigned first_digit =
-        static_cast<unsigned char>(data[start]) - static_cast<unsigned>('0');
-    if (first_digit <= 9 && (start + 1 == size || data[start + 1] == '\t')) {
-      // The usual cell, one digit: no loop.
-      digits_value = first_digit;
-      end = start + 1;
-    } else {
-      for (; end < size && data[end] != '\t'; ++end) {
-        const unsigned digit = static_cast<unsigned char>(data[end]) - static_cast<unsigned>('0');
-        digits_only = digits_only && digit <= 9;
-        digits_value = digits_value * 10 + digit;
-      }
-    }
-    const std::size_t field_index = scan.count++;
-    if (field_index >= 2 && field_index <= b.size()) {
-      values[field_index - 1] =
-          CellValue(std::string_view(data + start, end - start), digits_only, digits_value);
-    }
-    previous_end = end;
-  }
-  // Field j >= 2 takes b[j - 1]: a row can use at most b.size() + 1 fields.
-  if (scan.count > b.size() + 1) return scan;
-  const double prediction = PredictionOf(values.data(), b.data(), scan.count - 1);
+// Appends a data row that `scan` describes, its prediction and its line feed. The prediction
+// is written as the stream writes a double by default ("%.6g", which std::to_chars gives
+// exactly with the general format and precision 6), and every NaN as "nan": the processor's
+// default NaN (from inf - inf) has its sign bit set and would print as "-nan".
+void AppendDataRow(std::string_view line, const RowScan& scan, std::string& text) {
+  char tail[40];
+  char* end = tail;
   if (scan.plain) {
     text.append(line);
-    text += '\t';
+    *end++ = '\t';
   } else {
     AppendFieldsWithTabs(line, text);
   }
-  AppendPrediction(prediction, text);
-  text += '\n';
-  return scan;
+  if (std::isnan(scan.prediction)) {
+    std::memcpy(end, "nan", 3);
+    end += 3;
+  } else {
+    end = std::to_chars(end, tail + sizeof tail - 1, scan.prediction, std::chars_format::general, 6)
+              .ptr;
+  }
+  *end++ = '\n';
+  text.append(tail, static_cast<std::size_t>(end - tail));
 }
+
+// Bytes of whole lines, with room around them: after Seal, the bytes end in a line feed of
+// their own, kRowScanPadding readable bytes follow it and as many come before the first,
+// so that a row scan may read past either end of any row. Growing keeps the bytes and
+// writes no others.
+class BlockText {
+ public:
+  const char* data() const { return storage_.get() + kRowScanPadding; }
+  char* data() { return storage_.get() + kRowScanPadding; }
+  std::size_t size() const { return size_; }
+  std::string_view view() const { return {data(), size_}; }
+
+  // Makes room for `capacity` bytes in all, keeping the first size() of them.
+  void Reserve(std::size_t capacity) {
+    if (capacity <= capacity_ && storage_ != nullptr) return;
+    capacity = std::max(capacity, capacity_ + capacity_ / 2);
+    std::unique_ptr<char[]> grown(new char[kRowScanPadding + capacity + 1 + kRowScanPadding]);
+    std::memset(grown.get(), '\n', kRowScanPadding);
+    if (size_ != 0) std::memcpy(grown.get() + kRowScanPadding, data(), size_);
+    storage_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  // `size` is at most the capacity.
+  void Resize(std::size_t size) { size_ = size; }
+  void Assign(std::string_view text) {
+    Reserve(text.size());
+    if (!text.empty()) std::memcpy(data(), text.data(), text.size());
+    size_ = text.size();
+  }
+  void Seal() {
+    Reserve(size_);
+    data()[size_] = '\n';
+    std::memset(data() + size_ + 1, 0, kRowScanPadding);
+  }
+
+ private:
+  std::unique_ptr<char[]> storage_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // Whole lines of the input, read by one thread and predicted in place by the others:
 // each line ends in a line feed, but for the input's last one when it has none.
 struct LineBlock {
-  std::string text;
+  BlockText text;
   std::size_t first_line = 0;  // the number of its first line, from 1
 };
 
@@ -139,59 +110,55 @@ struct LineBlock {
 constexpr std::size_t kBlockBytes = std::size_t{2} << 20;
 
 // Reads the source into blocks of whole lines; only the part of a line that reaches
-// across two reads is copied, into the next block.
+// across two reads is copied, into the next block. Lines are not counted here: the
+// threads that scan a block find its line feeds anyway.
 class LineBlockReader {
  public:
   explicit LineBlockReader(ByteSource& source) : source_(source) {}
 
-  // Fills `block` with the next lines; false when the input has none left (or a read
-  // failed: see failed()).
+  // Fills `block` with the next lines and seals it; false when the input has none left (or
+  // a read failed: see failed()).
   bool Fill(LineBlock& block) {
-    block.text.assign(rest_);
+    BlockText& text = block.text;
+    text.Assign(rest_);
     rest_.clear();
-    block.first_line = next_line_;
     std::size_t searched = 0;  // bytes of the block known to hold no line feed
     std::size_t last_line_end = std::string::npos;
     while (!at_end_) {
-      if (block.text.size() >= kBlockBytes) {
-        const void* found =
-            ::memrchr(block.text.data() + searched, '\n', block.text.size() - searched);
+      if (text.size() >= kBlockBytes) {
+        const void* found = ::memrchr(text.data() + searched, '\n', text.size() - searched);
         if (found != nullptr) {
-          last_line_end =
-              static_cast<std::size_t>(static_cast<const char*>(found) - block.text.data());
+          last_line_end = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
           break;
         }
-        searched = block.text.size();
+        searched = text.size();
       }
-      const std::size_t old_size = block.text.size();
-      block.text.resize(std::max(old_size + kReadBytes, kBlockBytes));
-      const std::ptrdiff_t got =
-          source_.Read(block.text.data() + old_size, block.text.size() - old_size);
+      const std::size_t old_size = text.size();
+      const std::size_t new_size = std::max(old_size + kReadBytes, kBlockBytes);
+      text.Reserve(new_size);
+      const std::ptrdiff_t got = source_.Read(text.data() + old_size, new_size - old_size);
       if (got <= 0) {
         at_end_ = true;
         failed_ = got < 0;
       }
-      block.text.resize(old_size + static_cast<std::size_t>(std::max<std::ptrdiff_t>(got, 0)));
+      text.Resize(old_size + static_cast<std::size_t>(std::max<std::ptrdiff_t>(got, 0)));
     }
     if (last_line_end != std::string::npos) {
       // The bytes after the last line feed begin the next block.
-      rest_.assign(block.text, last_line_end + 1);
-      block.text.resize(last_line_end + 1);
+      rest_.assign(text.view().substr(last_line_end + 1));
+      text.Resize(last_line_end + 1);
     }
-    next_line_ += static_cast<std::size_t>(std::count(block.text.begin(), block.text.end(), '\n'));
-    return !block.text.empty();
+    text.Seal();
+    return text.size() != 0;
   }
 
   bool failed() const { return failed_; }
-  // The number of the line being read.
-  std::size_t line_number() const { return next_line_; }
 
  private:
   static constexpr std::size_t kReadBytes = std::size_t{1} << 20;
 
   ByteSource& source_;
   std::string rest_;
-  std::size_t next_line_ = 1;
   bool at_end_ = false;
   bool failed_ = false;
 };
@@ -199,20 +166,20 @@ class LineBlockReader {
 // Calls visit(line, offset) for each line of text[first, last), `first` and `last` being
 // line starts (or the end); a line is given without its line feed.
 template <typename Visit>
-bool ForEachLine(const std::string& text, std::size_t first, std::size_t last, Visit&& visit) {
+bool ForEachLine(std::string_view text, std::size_t first, std::size_t last, Visit&& visit) {
   while (first < last) {
     const void* found = std::memchr(text.data() + first, '\n', last - first);
     const std::size_t end =
         found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data())
                          : last;
-    if (!visit(std::string_view(text).substr(first, end - first), first)) return false;
+    if (!visit(text.substr(first, end - first), first)) return false;
     first = end + 1;
   }
   return true;
 }
 
 // The start of the line that holds byte `offset` of text, or the end.
-std::size_t LineStartAtOrAfter(const std::string& text, std::size_t offset) {
+std::size_t LineStartAtOrAfter(std::string_view text, std::size_t offset) {
   if (offset == 0 || offset >= text.size()) return std::min(offset, text.size());
   const void* found = std::memchr(text.data() + offset - 1, '\n', text.size() - offset + 1);
   return found != nullptr
@@ -220,83 +187,102 @@ std::size_t LineStartAtOrAfter(const std::string& text, std::size_t offset) {
              : text.size();
 }
 
-// What one thread of the pool keeps from block to block.
-struct PredictionShare {
-  std::vector<double> values;
-  std::string text;
+// The rows of one piece of a block, predicted by whichever thread took the piece. A block is
+// cut into many more pieces than there are threads and the threads take them in turn, so
+// that none waits long for another at the end of a block, even when the reader or the
+// writer holds one of the processors for a while.
+struct BlockPiece {
+  std::string text;  // the piece's rows with their predictions
   PredictionOutcome::Status status = PredictionOutcome::Status::kDone;
   std::size_t bad_offset = 0;  // where the row that stopped it starts in the block
   std::size_t field_count = 0;
+  std::size_t line_feeds = 0;  // of a piece predicted to its end
 };
+
+// Pieces per block, at the least.
+constexpr std::size_t kPiecesPerBlock = 32;
 
 // A line of tabs alone, or an empty one, has no field: it writes nothing.
 bool HasField(std::string_view line) {
   return line.find_first_not_of('\t') != std::string_view::npos;
 }
 
-// Predicts the rows of text[first, last) into `share`, stopping at a row that has more
+// Predicts the rows of block[first, last) into `piece`, stopping at a row that has more
 // fields than `b` serves, or when memory runs out.
-void PredictLines(const std::string& text, std::size_t first, std::size_t last,
-                  const std::vector<double>& b, PredictionShare& share) {
+void PredictLines(const BlockText& block, std::size_t first, std::size_t last,
+                  const std::vector<double>& b, RowScanner scan_row, BlockPiece& piece) {
   using Status = PredictionOutcome::Status;
-  share.status = Status::kDone;
+  piece.status = Status::kDone;
+  const char* const data = block.data();
   std::size_t row_offset = first;
+  std::size_t rows = 0;
   try {
-    ForEachLine(text, first, last, [&](std::string_view line, std::size_t offset) {
-      if (!HasField(line)) return true;
-      row_offset = offset;
-      const FieldScan scan = AppendDataRow(line, b, share.values, share.text);
-      if (scan.count <= b.size() + 1) return true;
-      share.status = Status::kBadRow;
-      share.bad_offset = offset;
-      share.field_count = scan.count;
-      return false;
-    });
+    for (; row_offset < last; ++rows) {
+      const RowScan scan = scan_row(data + row_offset, b.data(), b.size());
+      if (scan.fields > b.size() + 1) {
+        piece.status = Status::kBadRow;
+        piece.bad_offset = row_offset;
+        piece.field_count = scan.fields;
+        return;
+      }
+      if (scan.fields != 0) {
+        AppendDataRow(std::string_view(data + row_offset, scan.length), scan, piece.text);
+      }
+      row_offset += scan.length + 1;
+    }
   } catch (const std::bad_alloc&) {
-    share.status = Status::kOutOfMemory;
-    share.bad_offset = row_offset;
+    piece.status = Status::kOutOfMemory;
+    piece.bad_offset = row_offset;
+    return;
   }
+  // Every row ends in a line feed, but for the input's last when it has none: that one ends
+  // at the line feed that sealed the block.
+  piece.line_feeds = rows - (row_offset > block.size() ? 1 : 0);
 }
 
 // The number of the line that starts at `offset` in a block.
 std::size_t LineNumberAt(const LineBlock& block, std::size_t offset) {
-  return block.first_line +
-         static_cast<std::size_t>(std::count(
-             block.text.begin(), block.text.begin() + static_cast<std::ptrdiff_t>(offset), '\n'));
+  const char* const data = block.text.data();
+  return block.first_line + static_cast<std::size_t>(std::count(data, data + offset, '\n'));
 }
 
 }  // namespace
 
 PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<double>& b,
-                                       std::ostream& out, std::size_t threads) {
+                                       std::ostream& out, std::size_t threads, RowScanPath path) {
   StreamSource source(in);
-  return WritePredictionTable(source, b, out, threads);
+  return WritePredictionTable(source, b, out, threads, path);
 }
 
 PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>& b,
-                                       std::ostream& out, std::size_t threads) {
+                                       std::ostream& out, std::size_t threads, RowScanPath path) {
   using Status = PredictionOutcome::Status;
   if (b.empty()) return {Status::kNoIntercept};
-  // One thread reads blocks of lines ahead, the pool predicts each block in contiguous
-  // shares of its lines, one text per share, and one more thread writes the texts in
-  // order. Three blocks are enough for the reader never to wait while one block is
-  // predicted and the one before it written.
+  // One thread reads blocks of lines ahead, the pool predicts each block in pieces of its
+  // lines, one text per piece, and one more thread writes the texts in order. Three blocks
+  // are enough for the reader never to wait while one block is predicted and the one before
+  // it written; the writer holds the texts of two blocks, so that predicting a block waits
+  // on the writing only when the writing is a whole block behind.
+  const RowScanner scan_row = RowScannerFor(path);
   LineBlockReader reader(in);
   RecyclingQueue<LineBlock> queue(3);
   WorkerPool pool(threads > 1 ? threads - 1 : 0);
-  std::vector<PredictionShare> shares(pool.size());
-  BackgroundWriter writer(out);
+  std::vector<BlockPiece> pieces(std::max(kPiecesPerBlock, 4 * pool.size()));
+  BackgroundWriter writer(out, 2 * pieces.size());
   BackgroundTask reading(ProducerLoop(queue, [&](LineBlock& block) { return reader.Fill(block); }));
 
   PredictionOutcome outcome{Status::kDone};
   bool write_failed = false;
   bool header_written = false;
   std::string header_text;
-  const auto predict_block = [&](const LineBlock& block) {
+  // Predicts a block and hands its texts to the writer: the block's line feeds, or nothing
+  // when a row stopped the prediction.
+  const auto predict_block = [&](const LineBlock& block) -> std::optional<std::size_t> {
+    const std::string_view text = block.text.view();
     std::size_t data_start = 0;
     if (!header_written) {
       // The first line with a field is the header: written back with the new column.
-      ForEachLine(block.text, 0, block.text.size(), [&](std::string_view line, std::size_t offset) {
+      ForEachLine(text, 0, text.size(), [&](std::string_view line, std::size_t offset) {
         data_start = offset + line.size() + 1;
         if (!HasField(line)) return true;
         AppendFieldsWithTabs(line, header_text);
@@ -304,34 +290,47 @@ PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>
         header_written = true;
         return false;
       });
-      data_start = std::min(data_start, block.text.size());
+      data_start = std::min(data_start, text.size());
       if (!header_text.empty() && !writer.Write(header_text)) write_failed = true;
     }
-    const std::size_t size = block.text.size() - data_start;
-    pool.Run([&](std::size_t share_index) {
-      const std::size_t first =
-          LineStartAtOrAfter(block.text, data_start + size * share_index / shares.size());
-      const std::size_t last =
-          LineStartAtOrAfter(block.text, data_start + size * (share_index + 1) / shares.size());
-      PredictLines(block.text, first, last, b, shares[share_index]);
-    });
-    for (PredictionShare& share : shares) {
-      if (share.status != Status::kDone) {
-        outcome = {share.status, LineNumberAt(block, share.bad_offset), share.field_count};
-        return;
+    const std::size_t size = text.size() - data_start;
+    std::atomic<std::size_t> next_piece{0};
+    pool.Run([&](std::size_t) {
+      for (std::size_t index;
+           (index = next_piece.fetch_add(1, std::memory_order_relaxed)) < pieces.size();) {
+        const std::size_t first =
+            LineStartAtOrAfter(text, data_start + size * index / pieces.size());
+        const std::size_t last =
+            LineStartAtOrAfter(text, data_start + size * (index + 1) / pieces.size());
+        PredictLines(block.text, first, last, b, scan_row, pieces[index]);
       }
+    });
+    std::size_t line_feeds =
+        static_cast<std::size_t>(std::count(text.begin(), text.begin() + data_start, '\n'));
+    for (const BlockPiece& piece : pieces) {
+      if (piece.status != Status::kDone) {
+        outcome = {piece.status, LineNumberAt(block, piece.bad_offset), piece.field_count};
+        return std::nullopt;
+      }
+      line_feeds += piece.line_feeds;
     }
-    for (PredictionShare& share : shares) {
-      if (!write_failed && !writer.Write(share.text)) write_failed = true;
-      share.text.clear();
+    for (BlockPiece& piece : pieces) {
+      if (!piece.text.empty() && !write_failed && !writer.Write(piece.text)) write_failed = true;
+      piece.text.clear();
     }
+    return line_feeds;
   };
 
+  // The number of the first line of the next block. Every block taken is counted, predicted
+  // or not, so that a reader that runs out of memory is named at the line it was reading.
+  std::size_t next_line = 1;
   std::exception_ptr counting_error;
   for (std::unique_ptr<LineBlock> block; (block = queue.TakeFilled()) != nullptr;) {
+    block->first_line = next_line;
+    std::optional<std::size_t> line_feeds;
     if (outcome.status == Status::kDone && counting_error == nullptr) {
       try {
-        predict_block(*block);
+        line_feeds = predict_block(*block);
       } catch (const std::bad_alloc&) {
         outcome = {Status::kOutOfMemory, block->first_line};
       } catch (...) {
@@ -341,13 +340,16 @@ PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>
         queue.Stop();
       }
     }
+    const std::string_view text = block->text.view();
+    next_line += line_feeds ? *line_feeds
+                            : static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     queue.GiveFree(std::move(block));
   }
   try {
     reading.Join();
   } catch (const std::bad_alloc&) {
     // A line too long for the memory there is; what was written goes nowhere.
-    return {Status::kOutOfMemory, reader.line_number()};
+    return {Status::kOutOfMemory, next_line};
   }
   if (counting_error != nullptr) std::rethrow_exception(counting_error);
   if (outcome.status != Status::kDone) return outcome;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/byte_source.h"
+#include "scorefit/row_scan.h"
 
 // How a prediction pass ended.
 struct PredictionOutcome {
@@ -26,9 +27,12 @@ struct PredictionOutcome {
 // "Predicted" to the first non-empty line and, to every later one, b[0] plus each field
 // from the third on times b[field - 1]. A field that holds no number makes that row's
 // prediction "nan". A row can use at most b.size() + 1 fields. Rows are predicted on
-// `threads` threads at once (the caller's included) and written by one more.
+// `threads` threads at once (the caller's included), scanned on `path`, and written by one
+// more.
 [[nodiscard]] PredictionOutcome WritePredictionTable(std::istream& in, const std::vector<double>& b,
-                                                     std::ostream& out, std::size_t threads = 1);
+                                                     std::ostream& out, std::size_t threads = 1,
+                                                     RowScanPath path = RowScanPath::kBest);
 // The same over a byte source, read in large blocks.
 [[nodiscard]] PredictionOutcome WritePredictionTable(ByteSource& in, const std::vector<double>& b,
-                                                     std::ostream& out, std::size_t threads = 1);
+                                                     std::ostream& out, std::size_t threads = 1,
+                                                     RowScanPath path = RowScanPath::kBest);

@@ -1,6 +1,7 @@
 #include "scorefit/scorefit.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -154,7 +155,8 @@ int PredictScores(const std::vector<std::string>& args, const ProgramOptions& op
     return 1;
   }
   const PredictionOutcome outcome =
-      WritePredictionTable(*presence, b, output.stream(), PredictionThreads(options));
+      WritePredictionTable(*presence, b, output.stream(), PredictionThreads(options),
+                           RowScanPathFromName(std::getenv("SCOREFIT_KERNEL")));
   if (outcome.status != PredictionOutcome::Status::kDone) {
     ReportPredictionFailure(outcome, *presence, presence_name, output_name, b.size());
     return 1;

@@ -1,8 +1,9 @@
 // The coefficient table reader and the prediction pass on arbitrary bytes. The input is
 // cut at its first 0xFF byte (or, without one, half way): the first part is the
 // coefficient table; when it reads, the second part is the presence table. The prediction
-// table is compared with one built field by field through the general number reader, and
-// the presence table's lines, read over small reads, with the lines of the input.
+// table, on every scan path, is compared with one built field by field through the general
+// number reader, and the presence table's lines, read over small reads, with the lines of
+// the input.
 
 #include <algorithm>
 #include <cmath>
@@ -132,26 +133,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(!b.empty(), "a table that reads holds the intercept");
   for (const double coefficient : b) Require(std::isfinite(coefficient), "coefficients are finite");
 
-  std::istringstream presence_in{std::string(presence)};
-  std::ostringstream out;
-  const PredictionOutcome outcome = WritePredictionTable(presence_in, b, out);
-  const std::string written = out.str();
+  // Every scan path, the same table; a path the processor lacks falls back to another.
   const ModelPrediction model = ModelPredictionTable(lines, b);
+  for (const RowScanPath path : {RowScanPath::kPortable, RowScanPath::kAvx2}) {
+    std::istringstream presence_in{std::string(presence)};
+    std::ostringstream out;
+    const PredictionOutcome outcome = WritePredictionTable(presence_in, b, out, 1, path);
+    const std::string written = out.str();
 
-  using Status = PredictionOutcome::Status;
-  Require(outcome.status == Status::kDone || outcome.status == Status::kBadRow,
-          "a string stream neither fails to read nor to write");
-  if (outcome.status == Status::kBadRow) {
-    Require(outcome.line_number >= 1 && outcome.line_number <= lines.size(),
-            "a bad row names a line of the presence table");
-    Require(outcome.field_count > b.size() + 1, "a bad row has more fields than b serves");
-  }
-  Require(outcome.line_number == model.bad_line, "the first row with too many fields stops");
-  Require(outcome.field_count == model.bad_field_count, "a bad row's fields are counted");
-  Require(written.empty() || written.back() == '\n', "output lines end in a line feed");
-  // After a bad row the output is abandoned, so only a finished table is compared.
-  if (outcome.status == Status::kDone) {
-    Require(written == model.text, "the rows and predictions as the number reader gives them");
+    using Status = PredictionOutcome::Status;
+    Require(outcome.status == Status::kDone || outcome.status == Status::kBadRow,
+            "a string stream neither fails to read nor to write");
+    if (outcome.status == Status::kBadRow) {
+      Require(outcome.line_number >= 1 && outcome.line_number <= lines.size(),
+              "a bad row names a line of the presence table");
+      Require(outcome.field_count > b.size() + 1, "a bad row has more fields than b serves");
+    }
+    Require(outcome.line_number == model.bad_line, "the first row with too many fields stops");
+    Require(outcome.field_count == model.bad_field_count, "a bad row's fields are counted");
+    Require(written.empty() || written.back() == '\n', "output lines end in a line feed");
+    // After a bad row the output is abandoned, so only a finished table is compared.
+    if (outcome.status == Status::kDone) {
+      Require(written == model.text, "the rows and predictions as the number reader gives them");
+    }
   }
   return 0;
 }

@@ -142,6 +142,100 @@ TEST(WritePredictionTable, BlocksAndThreadsNeverChangeTheTable) {
   }
 }
 
+// Odd cells around the direct reading of one and two digits (long digit runs, signs,
+// exponents, words, carriage returns, runs of tabs, empty lines) in rows that fall across
+// the scans' words at every offset and across several read blocks: on every scan path and
+// thread count, the bytes of a cell-by-cell reading through the general conversion.
+TEST(WritePredictionTable, EveryScanPathReadsOddCellsAsTheGeneralConversion) {
+  const std::vector<std::string> odd_cells = {"10",
+                                              "99",
+                                              "00",
+                                              "09",
+                                              "100",
+                                              "007",
+                                              "123456789012345",
+                                              "1234567890123456",
+                                              "98765432109876543210",
+                                              "-3",
+                                              "+4",
+                                              "1.5",
+                                              "3e2",
+                                              "1e999",
+                                              "NA",
+                                              "nan",
+                                              "inf",
+                                              "x",
+                                              "12a",
+                                              "a1",
+                                              "5\r",
+                                              "0x1A",
+                                              "9.",
+                                              ".5",
+                                              "-",
+                                              "1e",
+                                              "1234567"};
+  std::mt19937 random(20261210);
+  std::uniform_real_distribution<double> coefficient(-3, 3);
+  std::uniform_int_distribution<int> percent(0, 99);
+  const int motifs = 40;
+  std::vector<double> b;
+  for (int k = 0; k <= motifs; ++k) b.push_back(k % 13 == 5 ? -0.0 : coefficient(random));
+  const auto pick = [&](const std::vector<std::string>& from) {
+    return from[std::uniform_int_distribution<std::size_t>(0, from.size() - 1)(random)];
+  };
+
+  std::string table = "s\tl";
+  for (int k = 0; k < motifs; ++k) table += "\tm" + std::to_string(k);
+  std::string expected = table + "\tPredicted\n";
+  table += "\n";
+  while (table.size() < (std::size_t{3} << 20)) {
+    if (percent(random) < 3) {
+      table += percent(random) < 50 ? "\n" : "\t\t\n";
+      continue;
+    }
+    const int fields = std::uniform_int_distribution<int>(1, motifs + 2)(random);
+    std::string line = percent(random) < 5 ? "\t" : "";
+    std::vector<std::string> row;
+    for (int field = 0; field < fields; ++field) {
+      const int kind = percent(random);
+      row.push_back(kind < 60   ? std::to_string(kind % 10)
+                    : kind < 80 ? std::to_string(kind)
+                                : pick(odd_cells));
+      line += row.back();
+      if (field + 1 < fields) line += percent(random) < 5 ? "\t\t" : "\t";
+    }
+    if (percent(random) < 5) {
+      line += '\r';
+      row.back() += '\r';
+    }
+    if (percent(random) < 5) line += "\t";
+    table += line + "\n";
+
+    double sum = b[0];
+    for (std::size_t field = 2; field < row.size(); ++field) {
+      sum = StringToDouble(row[field]) * b[field - 1] + sum;
+    }
+    for (const std::string& cell : row) expected += cell + "\t";
+    std::ostringstream number;
+    number << sum;
+    expected += (std::isnan(sum) ? "nan" : number.str()) + "\n";
+  }
+  table.pop_back();  // the last line without its line feed
+
+  for (const RowScanPath path : {RowScanPath::kPortable, RowScanPath::kAvx2}) {
+    for (const std::size_t threads : {1, 2, 3}) {
+      SCOPED_TRACE(::testing::Message()
+                   << (path == RowScanPath::kAvx2 ? "avx2" : "portable") << " path, " << threads
+                   << " threads" << (RowScanPathSupported(path) ? "" : " (not on this processor)"));
+      std::istringstream in(table);
+      std::ostringstream out;
+      ASSERT_EQ(WritePredictionTable(in, b, out, threads, path).status,
+                PredictionOutcome::Status::kDone);
+      EXPECT_TRUE(out.str() == expected);
+    }
+  }
+}
+
 TEST(WritePredictionTable, RefusesAnEmptyModelAndReportsAFailedOutput) {
   std::istringstream in("h\n1\t2\t3\n");
   std::ostringstream out;
