@@ -53,7 +53,7 @@ struct MotifCountEngine::Layout {
     std::size_t end_word;
   };
 
-  Layout(const MotifSet& motifs, MotifKernel kernel);
+  Layout(const MotifSet& motifs, std::span<const std::uint32_t> subset, MotifKernel kernel);
 
   void BuildShortPatterns(const MotifSet& motifs, std::vector<std::uint32_t> twins,
                           std::vector<std::uint32_t> palindromes);
@@ -214,24 +214,37 @@ void SetPatternBits(const std::vector<NucleotideCode>& pattern, std::size_t shif
 
 std::size_t BlocksFor(std::size_t words) { return (words + kBlockWords - 1) / kBlockWords; }
 
+std::vector<std::uint32_t> EveryIndex(std::size_t count) {
+  std::vector<std::uint32_t> indices(count);
+  for (std::size_t index = 0; index < count; ++index) {
+    indices[index] = static_cast<std::uint32_t>(index);
+  }
+  return indices;
+}
+
 }  // namespace
 
 MotifCountEngine::MotifCountEngine(const MotifSet& motifs)
     : MotifCountEngine(motifs, MotifKernel::kBest) {}
 
 MotifCountEngine::MotifCountEngine(const MotifSet& motifs, MotifKernel requested)
+    : MotifCountEngine(motifs, EveryIndex(motifs.motifs.size()), requested) {}
+
+MotifCountEngine::MotifCountEngine(const MotifSet& motifs, std::span<const std::uint32_t> subset,
+                                   MotifKernel requested)
     : motif_count_(motifs.motifs.size()), kernel_(ResolveKernel(requested)) {
-  for (const IUPAC_Motif& motif : motifs.motifs) {
-    longest_motif_ = std::max(longest_motif_, motif.codes.size());
+  for (const std::uint32_t index : subset) {
+    longest_motif_ = std::max(longest_motif_, motifs.motifs[index].codes.size());
   }
-  layout_ = std::make_unique<const Layout>(motifs, kernel_);
+  layout_ = std::make_unique<const Layout>(motifs, subset, kernel_);
 }
 
 MotifCountEngine::~MotifCountEngine() = default;
 MotifCountEngine::MotifCountEngine(MotifCountEngine&&) noexcept = default;
 MotifCountEngine& MotifCountEngine::operator=(MotifCountEngine&&) noexcept = default;
 
-MotifCountEngine::Layout::Layout(const MotifSet& motifs, MotifKernel kernel) {
+MotifCountEngine::Layout::Layout(const MotifSet& motifs, std::span<const std::uint32_t> subset,
+                                 MotifKernel kernel) {
   switch (kernel) {
 #if defined(MOTIF_ENGINE_X86_KERNELS)
     case MotifKernel::kAvx512:
@@ -252,10 +265,9 @@ MotifCountEngine::Layout::Layout(const MotifSet& motifs, MotifKernel kernel) {
   std::vector<std::uint32_t> twins;
   std::vector<std::uint32_t> palindromes;
   std::vector<std::uint32_t> long_motifs;
-  for (std::size_t m = 0; m < motifs.motifs.size(); ++m) {
-    const IUPAC_Motif& motif = motifs.motifs[m];
+  for (const std::uint32_t motif_index : subset) {
+    const IUPAC_Motif& motif = motifs.motifs[motif_index];
     if (!Searchable(motif)) continue;
-    const auto motif_index = static_cast<std::uint32_t>(m);
     if (motif.codes.size() > kWordBits) {
       long_motifs.push_back(motif_index);
     } else {

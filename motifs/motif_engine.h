@@ -40,12 +40,16 @@ class MotifCountEngine {
   explicit MotifCountEngine(const MotifSet& motifs);
   // Takes `requested`, or the fastest available kernel when the processor lacks it.
   MotifCountEngine(const MotifSet& motifs, MotifKernel requested);
+  // Counts only motifs.motifs[i] for each i in `subset` (no index twice): Count adds to
+  // their counts and leaves the others as they are, so that another engine can count them.
+  MotifCountEngine(const MotifSet& motifs, std::span<const std::uint32_t> subset,
+                   MotifKernel requested);
   ~MotifCountEngine();
   MotifCountEngine(MotifCountEngine&&) noexcept;
   MotifCountEngine& operator=(MotifCountEngine&&) noexcept;
 
   std::size_t MotifCount() const { return motif_count_; }
-  // Length of the longest motif, 0 for an empty set.
+  // Length of the longest motif counted, 0 for none.
   std::size_t LongestMotif() const { return longest_motif_; }
   // "avx512", "avx2" or "scalar".
   const char* KernelName() const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -51,26 +52,38 @@ class EngineCounter : public PieceCounter {
 
 // The motifs shared out between the two engines: those whose anchor is selective are
 // found through it, the others advanced residue by residue. A piece holding an ambiguity
-// code goes whole to the residue-by-residue engine, which applies the exact match rule.
-struct SharedEngines {
+// code goes whole to an engine of every motif, which applies the exact match rule; most
+// inputs hold none, so that engine is only built for the first piece that needs it.
+class SharedEngines {
+ public:
   SharedEngines(const MotifSet& motifs, const std::vector<std::uint32_t>& anchored,
                 MotifKernel kernel)
-      : all(motifs, kernel), anchor(motifs.motifs, anchored) {
+      : motifs_(motifs), kernel_(kernel), anchor_(motifs.motifs, anchored) {
     std::vector<bool> is_anchored(motifs.motifs.size(), false);
     for (const std::uint32_t index : anchored) is_anchored[index] = true;
-    MotifSet rest_set;
+    std::vector<std::uint32_t> rest;
     for (std::uint32_t index = 0; index < motifs.motifs.size(); ++index) {
-      if (is_anchored[index]) continue;
-      rest_set.AppendMotif().CopyFrom(motifs.motifs[index]);
-      rest_indices.push_back(index);
+      if (!is_anchored[index]) rest.push_back(index);
     }
-    if (!rest_indices.empty()) rest.emplace(rest_set, kernel);
+    if (!rest.empty()) rest_.emplace(motifs, rest, kernel);
   }
 
-  MotifCountEngine all;
-  AnchorCountEngine anchor;
-  std::optional<MotifCountEngine> rest;  // the motifs that are not anchored
-  std::vector<std::uint32_t> rest_indices;
+  const AnchorCountEngine& Anchor() const { return anchor_; }
+  // The motifs that are not anchored; null when every motif is.
+  const MotifCountEngine* Rest() const { return rest_ ? &*rest_ : nullptr; }
+  // Every motif, built by the first call; safe from several threads at once.
+  const MotifCountEngine& All() const {
+    std::call_once(all_built_, [this] { all_.emplace(motifs_, kernel_); });
+    return *all_;
+  }
+
+ private:
+  const MotifSet& motifs_;
+  const MotifKernel kernel_;
+  AnchorCountEngine anchor_;
+  std::optional<MotifCountEngine> rest_;
+  mutable std::once_flag all_built_;
+  mutable std::optional<MotifCountEngine> all_;
 };
 
 class SharedCounter : public PieceCounter {
@@ -81,22 +94,18 @@ class SharedCounter : public PieceCounter {
              std::span<std::uint64_t> counts) override {
     const SharedEngines& engines = *engines_;
     if (std::any_of(codes.begin(), codes.end(), AnchorCountEngine::NeedsExactPath)) {
-      engines.all.Count(codes, start_limit, counts, scratch_);
+      engines.All().Count(codes, start_limit, counts, scratch_);
       return;
     }
-    engines.anchor.Count(codes, start_limit, counts);
-    if (!engines.rest) return;
-    rest_counts_.assign(engines.rest_indices.size(), 0);
-    engines.rest->Count(codes, start_limit, rest_counts_, scratch_);
-    for (std::size_t index = 0; index < rest_counts_.size(); ++index) {
-      counts[engines.rest_indices[index]] += rest_counts_[index];
+    engines.Anchor().Count(codes, start_limit, counts);
+    if (const MotifCountEngine* rest = engines.Rest()) {
+      rest->Count(codes, start_limit, counts, scratch_);
     }
   }
 
  private:
   std::shared_ptr<const SharedEngines> engines_;
   MotifCountScratch scratch_;
-  std::vector<std::uint64_t> rest_counts_;
 };
 
 // A motif goes to the anchor when checking its candidates costs less than advancing it at

@@ -30,8 +30,9 @@ CountingPath ParseCountingPath(const char* value);
 // The motifs that `path` finds through the anchor index, in set order.
 std::vector<std::uint32_t> AnchoredMotifs(const MotifSet& motifs, CountingPath path);
 
-// Makes the counters of one run on `path`, one per counting thread. The engine, when the
-// path takes it, is built here once and shared by them all; a kernel the processor lacks
-// gives the fastest one it has. `motifs` must outlive the factory.
+// Makes the counters of one run on `path`, one per counting thread. The engines, when the
+// path takes them, are built here once and shared by them all (on kBest, the one for pieces
+// that hold ambiguity codes only when the first such piece comes); a kernel the processor
+// lacks gives the fastest one it has. `motifs` must outlive the factory and its counters.
 std::function<std::unique_ptr<PieceCounter>()> MakeCounterFactory(const MotifSet& motifs,
                                                                   CountingPath path);

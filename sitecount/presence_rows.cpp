@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <exception>
+#include <limits>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -15,6 +16,16 @@
 
 namespace {
 
+using PieceCount = std::uint32_t;
+
+// Pieces a batch holds at most: as many as the count bytes allow, one at least, so that the
+// memory of a batch stays the same whatever the motif count.
+std::size_t PiecesPerBatch(const PresenceSettings& settings) {
+  if (settings.motif_count == 0) return std::numeric_limits<std::size_t>::max();
+  return std::max<std::size_t>(
+      1, settings.batch_count_bytes / (settings.motif_count * sizeof(PieceCount)));
+}
+
 // A stretch of one record's residues and the counts found in it.
 struct Piece {
   std::size_t row = 0;  // index into the batch's rows
@@ -22,7 +33,7 @@ struct Piece {
   std::size_t start_limit = 0;
   // A piece is far shorter than 2^32 residues, so its counts always fit 32 bits: half
   // the memory of a batch of many motifs.
-  std::vector<std::uint32_t> counts;
+  std::vector<PieceCount> counts;
 };
 
 // A record, or the part of a long record that a batch holds.
@@ -53,7 +64,8 @@ class BatchFiller {
       : reader_(reader),
         settings_(settings),
         overlap_(settings.longest_motif > 0 ? settings.longest_motif - 1 : 0),
-        piece_residues_(std::max(settings.piece_residues, 4 * settings.longest_motif + 1)) {}
+        piece_residues_(std::max(settings.piece_residues, 4 * settings.longest_motif + 1)),
+        batch_pieces_(PiecesPerBatch(settings)) {}
 
   // Fills `batch` with what comes next; false when the input had nothing left.
   bool Fill(Batch& batch) {
@@ -66,7 +78,8 @@ class BatchFiller {
     const std::size_t batch_records = std::min(settings_.batch_records, growing_records_);
     growing_residues_ = std::min(growing_residues_, batch_residues) * 2;
     growing_records_ = std::min(growing_records_, batch_records) * 2;
-    while (residues < batch_residues && batch.rows_used < batch_records) {
+    while (residues < batch_residues && batch.rows_used < batch_records &&
+           batch.pieces_used < batch_pieces_) {
       Row* row = nullptr;
       if (!record_open_) {
         // Counted first, so that a failure while reading the header names this record.
@@ -132,6 +145,7 @@ class BatchFiller {
   const PresenceSettings& settings_;
   const std::size_t overlap_;
   const std::size_t piece_residues_;
+  const std::size_t batch_pieces_;
   bool record_open_ = false;
   std::uint64_t records_started_ = 0;
   std::size_t growing_residues_ = std::size_t{1} << 15;
@@ -206,14 +220,19 @@ class BatchCounter {
   // The counts of a row: its pieces, plus what earlier batches found when it goes on from
   // one of them.
   void SumRow(const Batch& batch, std::size_t row_index, std::vector<std::uint64_t>& counts) const {
+    const Row& row = batch.rows[row_index];
+    // Every row holds one piece at least: a row that does not go on from the carry starts
+    // from its first piece's counts rather than from zeros.
+    std::size_t index = 0;
     if (ContinuesCarry(batch, row_index)) {
       counts.assign(carry_.begin(), carry_.end());
     } else {
-      counts.assign(settings_.motif_count, 0);
+      const std::vector<PieceCount>& piece_counts = batch.pieces[row.first_piece].counts;
+      counts.assign(piece_counts.begin(), piece_counts.end());
+      index = 1;
     }
-    const Row& row = batch.rows[row_index];
-    for (std::size_t index = 0; index < row.piece_count; ++index) {
-      const std::vector<std::uint32_t>& piece_counts = batch.pieces[row.first_piece + index].counts;
+    for (; index < row.piece_count; ++index) {
+      const std::vector<PieceCount>& piece_counts = batch.pieces[row.first_piece + index].counts;
       for (std::size_t motif = 0; motif < counts.size(); ++motif) {
         counts[motif] += piece_counts[motif];
       }

@@ -158,6 +158,46 @@ TEST(WritePresenceRows, PiecesBatchesAndThreadsNeverChangeTheRows) {
   }
 }
 
+// A batch holds as many pieces as its count bytes allow, one at least: at one piece a
+// batch, a long record is carried through many batches, and the rows stay those of one
+// thread whatever the threads. Ambiguity codes send some pieces to the engine of every
+// motif, which the counting threads then build on demand, several at once.
+TEST(WritePresenceRows, BatchesBoundByCountBytesKeepTheRows) {
+  std::mt19937 random(5);
+  const std::string letters = "ACGTACGTACGTACGTACGTNRY";
+  std::string fasta;
+  for (int record = 0; record < 30; ++record) {
+    fasta += ">r" + std::to_string(record) + "\tx\t" + std::to_string(record + 1) + "\n";
+    const int length = record % 7 == 3 ? 900 : static_cast<int>(random() % 120);
+    for (int i = 0; i < length; ++i) fasta += letters[random() % letters.size()];
+    fasta += '\n';
+  }
+  std::istringstream motif_lines("GATC\nACGTACGT\nCANNTG\nRYN\nAAAAAAAAAAAA\nGAATTC\n");
+  MotifSet motifs;
+  ASSERT_FALSE(ReadMotifs(motif_lines, motifs).has_value());
+  const std::size_t piece_bytes = motifs.motifs.size() * sizeof(std::uint32_t);
+  const std::string expected = ReferenceRows(fasta, motifs, 1);
+  for (const std::size_t count_bytes :
+       {std::size_t{0}, piece_bytes, 2 * piece_bytes - 1, 2 * piece_bytes, 7 * piece_bytes}) {
+    for (const std::size_t threads : {1, 2, 4}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "count bytes " << count_bytes << ", threads " << threads);
+      PresenceSettings settings;
+      settings.motif_count = motifs.motifs.size();
+      settings.longest_motif = 12;
+      settings.threads = threads;
+      settings.piece_residues = 60;
+      settings.batch_count_bytes = count_bytes;
+      settings.make_counter = MakeCounterFactory(motifs, CountingPath::kBest);
+      MemorySource source(fasta);
+      FastaReader reader(source);
+      std::ostringstream out;
+      EXPECT_EQ(WritePresenceRows(reader, settings, out).status, PresenceOutcome::Status::kDone);
+      EXPECT_EQ(out.str(), expected);
+    }
+  }
+}
+
 TEST(CountingPath, ParsedFromTheKernelVariableAndEveryPathCountsAlike) {
   const std::pair<const char*, CountingPath> cases[] = {
       {"scalar", CountingPath::kScalar}, {"avx2", CountingPath::kAvx2},
