@@ -198,7 +198,8 @@ CrossProducts::CrossProducts(std::size_t column_count, std::size_t fold_count, K
 
 CrossProducts::~CrossProducts() {
   if (summing_ == nullptr) return;
-  // Sums nothing more: a fit stopped early by a bad row is not finished.
+  // A fit stopped early by a bad row is not finished: the summing thread takes what was
+  // already handed to it, the reader hands nothing more, and the thread is joined.
   handed_->Stop();
   handed_->Finish();
   summing_.reset();
