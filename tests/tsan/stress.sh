@@ -3,7 +3,8 @@
 # 20 MB: Sitecount counts it with 1, 2, 3 and 8 threads, writing counts and presence marks,
 # and every table must be the same, byte for byte, as the one-thread table; Scorefit
 # predicts a table of over 20 MB made of one table repeated, and its rows must be that
-# table's predicted rows repeated. Any sanitizer report, non-zero exit or output on
+# table's predicted rows repeated; Motiffit fits that table with 1 and 2 threads alike, and
+# stops cleanly on a bad row after it. Any sanitizer report, non-zero exit or output on
 # standard error fails the run.
 #   tests/tsan/stress.sh BUILD_DIR       # e.g. build/tsan, after make tsan-test built it
 set -euo pipefail
@@ -95,6 +96,21 @@ if [[ -s presence_f1_1.tab ]]; then
     fi
     echo "tsan stress: Scorefit done"
   fi
+  # Motiffit sums the big table's blocks on a second thread while it reads: the coefficients
+  # must be the one-thread ones, bit for bit. A row too wide at the end stops the fit with
+  # blocks still handed over: one line of error, exit 1, and no report.
+  run motiffit_big_1 "$motiffit" -j 1 big.tab coefficients_big_1.tab || true
+  run motiffit_big_2 "$motiffit" -j 2 big.tab coefficients_big_2.tab || true
+  cmp -s coefficients_big_1.tab coefficients_big_2.tab ||
+    fail "Motiffit: two threads fitted other coefficients than one"
+  { cat big.tab; tail -n 1 presence_f1_1.tab | sed 's/$/\t7/'; } >wide.tab
+  code=0
+  "$motiffit" -j 2 wide.tab coefficients_wide.tab >motiffit_wide.out 2>motiffit_wide.err || code=$?
+  if [[ $code -ne 1 || $(wc -l <motiffit_wide.err) -ne 1 || -e coefficients_wide.tab ]]; then
+    fail "Motiffit on a row too wide after the blocks: exit $code"
+    head -n 60 motiffit_wide.err >&2
+  fi
+  echo "tsan stress: Motiffit done"
 fi
 
 if [[ $failures -ne 0 ]]; then
