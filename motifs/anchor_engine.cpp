@@ -61,14 +61,6 @@ AnchorChoice ChooseAnchor(const std::vector<std::uint8_t>& masks) {
   return best;
 }
 
-std::vector<std::uint8_t> StrandMasks(const std::vector<NucleotideCode>& codes) {
-  std::vector<std::uint8_t> masks(codes.size());
-  for (std::size_t position = 0; position < codes.size(); ++position) {
-    masks[position] = BaseMask(codes[position]);
-  }
-  return masks;
-}
-
 double Rate(const AnchorChoice& choice) {
   if (choice.words > kMostWordsPerAnchor) return std::numeric_limits<double>::infinity();
   return static_cast<double>(choice.words) /
@@ -91,11 +83,19 @@ void ForEachWord(const std::uint8_t* masks, std::size_t length, std::uint32_t pr
 
 }  // namespace
 
+std::vector<std::uint8_t> AnchorCountEngine::BaseMasks(const std::vector<NucleotideCode>& codes) {
+  std::vector<std::uint8_t> masks(codes.size());
+  for (std::size_t position = 0; position < codes.size(); ++position) {
+    masks[position] = BaseMask(codes[position]);
+  }
+  return masks;
+}
+
 double AnchorCountEngine::AnchorRate(const IUPAC_Motif& motif) {
   if (motif.codes.empty()) return std::numeric_limits<double>::infinity();
-  const double forward = Rate(ChooseAnchor(StrandMasks(motif.codes)));
+  const double forward = Rate(ChooseAnchor(BaseMasks(motif.codes)));
   if (motif.codes == motif.revComplCodes) return forward;
-  return forward + Rate(ChooseAnchor(StrandMasks(motif.revComplCodes)));
+  return forward + Rate(ChooseAnchor(BaseMasks(motif.revComplCodes)));
 }
 
 AnchorCountEngine::AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs,
@@ -105,8 +105,8 @@ AnchorCountEngine::AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs,
   for (const std::uint32_t motif_index : indices) {
     const IUPAC_Motif& motif = motifs[motif_index];
     Pattern pattern{motif_index, static_cast<std::uint32_t>(motif.codes.size()), 0, 0};
-    const std::vector<std::uint8_t> forward = StrandMasks(motif.codes);
-    const std::vector<std::uint8_t> reverse = StrandMasks(motif.revComplCodes);
+    const std::vector<std::uint8_t> forward = BaseMasks(motif.codes);
+    const std::vector<std::uint8_t> reverse = BaseMasks(motif.revComplCodes);
     pattern.forward = masks_.size();
     masks_.insert(masks_.end(), forward.begin(), forward.end());
     pattern.reverse = masks_.size();

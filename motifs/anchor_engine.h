@@ -25,10 +25,17 @@ class AnchorCountEngine {
   // best anchor expands into more words than an index takes).
   static double AnchorRate(const IUPAC_Motif& motif);
 
+  // The bases each position of `codes` takes (A 1, T 2, G 4, C 8, as the bits of the
+  // residue codes 0 to 3); none for "-", "+" and codes that are no symbol.
+  static std::vector<std::uint8_t> BaseMasks(const std::vector<NucleotideCode>& codes);
+
   // True when the residue code `code` (a byte, 0 to 17) needs the exact match rule that the
   // anchor does not apply: an ambiguity symbol or "-" in a sequence. A, C, G, T are
   // anchored; N, "+" and any code that is no symbol match nothing anyway.
   static bool NeedsExactPath(std::uint8_t code) { return code >= 4 && code < 16; }
+
+  // True when no motif is indexed: Count has nothing to find.
+  bool Empty() const { return patterns_.empty(); }
 
   // Adds to counts[m] the number of start positions p of each indexed motif m with
   // p < start_limit and p + length(m) <= codes.size(). `codes` are residue codes as bytes,

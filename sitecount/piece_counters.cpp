@@ -1,6 +1,7 @@
 #include "sitecount/piece_counters.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "motifs/anchor_engine.h"
+#include "motifs/word_table_engine.h"
 
 namespace {
 
@@ -50,26 +52,25 @@ class EngineCounter : public PieceCounter {
   MotifCountScratch scratch_;                      // this thread's own
 };
 
-// The motifs shared out between the two engines: those whose anchor is selective are
-// found through it, the others advanced residue by residue. A piece holding an ambiguity
-// code goes whole to an engine of every motif, which applies the exact match rule; most
-// inputs hold none, so that engine is only built for the first piece that needs it.
+// The motifs shared out between three engines: those whose anchor is selective are found
+// through it, those of up to 21 positions that match too often for an anchor are looked up
+// in the word tables, and the others are advanced residue by residue. A piece holding an
+// ambiguity code goes whole to an engine of every motif, which applies the exact match
+// rule; most inputs hold none, so that engine is only built for the first piece that needs
+// it.
 class SharedEngines {
  public:
-  SharedEngines(const MotifSet& motifs, const std::vector<std::uint32_t>& anchored,
-                MotifKernel kernel)
-      : motifs_(motifs), kernel_(kernel), anchor_(motifs.motifs, anchored) {
-    std::vector<bool> is_anchored(motifs.motifs.size(), false);
-    for (const std::uint32_t index : anchored) is_anchored[index] = true;
-    std::vector<std::uint32_t> rest;
-    for (std::uint32_t index = 0; index < motifs.motifs.size(); ++index) {
-      if (!is_anchored[index]) rest.push_back(index);
-    }
-    if (!rest.empty()) rest_.emplace(motifs, rest, kernel);
+  SharedEngines(const MotifSet& motifs, const MotifShares& shares, MotifKernel kernel)
+      : motifs_(motifs),
+        kernel_(kernel),
+        anchor_(motifs.motifs, shares.anchored),
+        table_(motifs.motifs, shares.tabled, kernel != MotifKernel::kScalar) {
+    if (!shares.rest.empty()) rest_.emplace(motifs, shares.rest, kernel);
   }
 
   const AnchorCountEngine& Anchor() const { return anchor_; }
-  // The motifs that are not anchored; null when every motif is.
+  const WordTableEngine& Table() const { return table_; }
+  // The motifs advanced residue by residue; null when there are none.
   const MotifCountEngine* Rest() const { return rest_ ? &*rest_ : nullptr; }
   // Every motif, built by the first call; safe from several threads at once.
   const MotifCountEngine& All() const {
@@ -81,6 +82,7 @@ class SharedEngines {
   const MotifSet& motifs_;
   const MotifKernel kernel_;
   AnchorCountEngine anchor_;
+  WordTableEngine table_;
   std::optional<MotifCountEngine> rest_;
   mutable std::once_flag all_built_;
   mutable std::optional<MotifCountEngine> all_;
@@ -97,7 +99,8 @@ class SharedCounter : public PieceCounter {
       engines.All().Count(codes, start_limit, counts, scratch_);
       return;
     }
-    engines.Anchor().Count(codes, start_limit, counts);
+    if (!engines.Anchor().Empty()) engines.Anchor().Count(codes, start_limit, counts);
+    engines.Table().Count(codes, start_limit, counts, table_scratch_);
     if (const MotifCountEngine* rest = engines.Rest()) {
       rest->Count(codes, start_limit, counts, scratch_);
     }
@@ -106,16 +109,97 @@ class SharedCounter : public PieceCounter {
  private:
   std::shared_ptr<const SharedEngines> engines_;
   MotifCountScratch scratch_;
+  WordTableEngine::Scratch table_scratch_;
 };
 
-// A motif goes to the anchor when checking its candidates costs less than advancing it at
-// every residue. Measured on the 500 restriction sites and on 2,000 motifs: the shift-and
-// engine advances a motif for a small share of a nanosecond a residue, while a candidate
-// costs a lookup outside the first-level cache and a check; only anchors that match two
-// windows in 4,096 or fewer (six fixed bases or more, on either strand) gain. Side by side
-// on the 500 sites, 1 in 4,096 took 1.16 times as long as 2; 4 and 8 were within the noise
-// of 2 (0.93 and 1.02), and the smallest of those keeps the fewest candidates per lookup.
+// The cost model that shares the motifs out, per residue, in units of one segment of one
+// group of the word tables (a row to look up per strand). Measured with one thread on the
+// benchmark peaks, 500 restriction sites and 2,000 motifs: a segment cost 0.9 ns a residue
+// whatever the group's motifs; the anchor's own scan about three segments; and each
+// candidate it finds about 130, a lookup outside the first-level cache and a check.
+constexpr double kAnchorScanCost = 3;
+constexpr double kAnchorCandidateCost = 130;
+// A motif the tables cannot take (over 21 positions) goes to the anchor when its anchor
+// matches two windows in 4,096 or fewer (six fixed bases or more, on either strand), else
+// it is advanced residue by residue.
 constexpr double kMostAnchorCandidates = 2.0 / 4096;
+
+// What the word tables cost for motifs of these lengths: groups of 256 filled longest
+// first, each costing the segments of its longest motif.
+double TableCost(const std::vector<std::size_t>& motifs_of_length) {
+  double cost = 0;
+  std::size_t room = 0;  // left in the group being filled
+  for (std::size_t length = motifs_of_length.size(); length-- > 0;) {
+    std::size_t count = motifs_of_length[length];
+    while (count > 0) {
+      if (room == 0) {
+        cost += static_cast<double>(WordTableEngine::Segments(length));
+        room = WordTableEngine::kMotifsPerGroup;
+      }
+      const std::size_t taken = std::min(count, room);
+      count -= taken;
+      room -= taken;
+    }
+  }
+  return cost;
+}
+
+// Shares out the motifs of the fastest path. The tables take every motif they can, and the
+// anchor those that it finds for less: the most selective for their length first, as long
+// as the whole costs less by the model. A motif that leaves the tables gains only when it
+// empties a group or shortens one, so the split is chosen for the whole set.
+MotifShares ShareBest(const MotifSet& motifs) {
+  MotifShares shares;
+  struct Candidate {
+    std::uint32_t index;
+    double rate;
+    std::size_t length;
+  };
+  std::vector<Candidate> candidates;
+  std::vector<std::size_t> motifs_of_length;
+  for (std::uint32_t index = 0; index < motifs.motifs.size(); ++index) {
+    const IUPAC_Motif& motif = motifs.motifs[index];
+    const double rate = AnchorCountEngine::AnchorRate(motif);
+    if (WordTableEngine::Takes(motif)) {
+      candidates.push_back({index, rate, motif.codes.size()});
+      if (motifs_of_length.size() <= motif.codes.size()) {
+        motifs_of_length.resize(motif.codes.size() + 1, 0);
+      }
+      ++motifs_of_length[motif.codes.size()];
+    } else if (rate <= kMostAnchorCandidates) {
+      shares.anchored.push_back(index);
+    } else {
+      shares.rest.push_back(index);
+    }
+  }
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) {
+                     return a.rate / static_cast<double>(WordTableEngine::Segments(a.length)) <
+                            b.rate / static_cast<double>(WordTableEngine::Segments(b.length));
+                   });
+  const double scan_cost = shares.anchored.empty() ? kAnchorScanCost : 0;
+  double best_cost = TableCost(motifs_of_length);
+  std::size_t best_count = 0;
+  double candidates_found = 0;
+  for (std::size_t count = 0; count < candidates.size(); ++count) {
+    const Candidate& candidate = candidates[count];
+    if (!std::isfinite(candidate.rate)) break;
+    --motifs_of_length[candidate.length];
+    candidates_found += candidate.rate;
+    const double cost =
+        TableCost(motifs_of_length) + scan_cost + kAnchorCandidateCost * candidates_found;
+    if (cost < best_cost) {
+      best_cost = cost;
+      best_count = count + 1;
+    }
+  }
+  for (std::size_t count = 0; count < candidates.size(); ++count) {
+    (count < best_count ? shares.anchored : shares.tabled).push_back(candidates[count].index);
+  }
+  std::sort(shares.anchored.begin(), shares.anchored.end());
+  std::sort(shares.tabled.begin(), shares.tabled.end());
+  return shares;
+}
 
 }  // namespace
 
@@ -134,19 +218,25 @@ CountingPath ParseCountingPath(const char* value) {
   if (name == "avx2") return CountingPath::kAvx2;
   if (name == "avx512") return CountingPath::kAvx512;
   if (name == "anchor") return CountingPath::kAnchor;
+  if (name == "table") return CountingPath::kTable;
   if (name == "pairwise") return CountingPath::kPairwise;
   return CountingPath::kBest;
 }
 
-std::vector<std::uint32_t> AnchoredMotifs(const MotifSet& motifs, CountingPath path) {
-  std::vector<std::uint32_t> anchored;
-  if (path != CountingPath::kBest && path != CountingPath::kAnchor) return anchored;
-  const double most =
-      path == CountingPath::kAnchor ? std::numeric_limits<double>::max() : kMostAnchorCandidates;
+MotifShares ShareMotifs(const MotifSet& motifs, CountingPath path) {
+  if (path == CountingPath::kBest) return ShareBest(motifs);
+  MotifShares shares;
   for (std::uint32_t index = 0; index < motifs.motifs.size(); ++index) {
-    if (AnchorCountEngine::AnchorRate(motifs.motifs[index]) <= most) anchored.push_back(index);
+    const IUPAC_Motif& motif = motifs.motifs[index];
+    if (path == CountingPath::kAnchor && std::isfinite(AnchorCountEngine::AnchorRate(motif))) {
+      shares.anchored.push_back(index);
+    } else if (path == CountingPath::kTable && WordTableEngine::Takes(motif)) {
+      shares.tabled.push_back(index);
+    } else {
+      shares.rest.push_back(index);
+    }
   }
-  return anchored;
+  return shares;
 }
 
 std::function<std::unique_ptr<PieceCounter>()> MakeCounterFactory(const MotifSet& motifs,
@@ -158,9 +248,9 @@ std::function<std::unique_ptr<PieceCounter>()> MakeCounterFactory(const MotifSet
   if (path == CountingPath::kScalar) kernel = MotifKernel::kScalar;
   if (path == CountingPath::kAvx2) kernel = MotifKernel::kAvx2;
   if (path == CountingPath::kAvx512) kernel = MotifKernel::kAvx512;
-  const std::vector<std::uint32_t> anchored = AnchoredMotifs(motifs, path);
-  if (!anchored.empty()) {
-    auto engines = std::make_shared<const SharedEngines>(motifs, anchored, kernel);
+  const MotifShares shares = ShareMotifs(motifs, path);
+  if (!shares.anchored.empty() || !shares.tabled.empty()) {
+    auto engines = std::make_shared<const SharedEngines>(motifs, shares, kernel);
     return [engines]() -> std::unique_ptr<PieceCounter> {
       return std::make_unique<SharedCounter>(engines);
     };

@@ -17,18 +17,25 @@ std::unique_ptr<PieceCounter> MakeEngineCounter(const MotifCountEngine& engine);
 std::unique_ptr<PieceCounter> MakePairwiseCounter(const MotifSet& motifs);
 
 // The counting path of a run. kBest finds each motif whose anchor is selective through the
-// anchor index and advances the others residue by residue on the fastest kernel the
-// processor has; kScalar, kAvx2 and kAvx512 advance every motif on that kernel; kAnchor
-// takes every motif that can be anchored through the anchor index; kPairwise is the
-// per-pair reference.
-enum class CountingPath { kBest, kScalar, kAvx2, kAvx512, kAnchor, kPairwise };
+// anchor index, looks the others of up to 21 positions up in the word tables, and advances
+// the rest residue by residue on the fastest kernel the processor has; kScalar, kAvx2 and
+// kAvx512 advance every motif on that kernel; kAnchor takes every motif that can be
+// anchored through the anchor index, and kTable every one the word tables take through
+// them; kPairwise is the per-pair reference.
+enum class CountingPath { kBest, kScalar, kAvx2, kAvx512, kAnchor, kTable, kPairwise };
 
 // The path named by the value of SITECOUNT_KERNEL (null when the variable is unset):
-// "scalar", "avx2", "avx512", "anchor" or "pairwise"; any other value, and none, mean kBest.
+// "scalar", "avx2", "avx512", "anchor", "table" or "pairwise"; any other value, and none,
+// mean kBest.
 CountingPath ParseCountingPath(const char* value);
 
-// The motifs that `path` finds through the anchor index, in set order.
-std::vector<std::uint32_t> AnchoredMotifs(const MotifSet& motifs, CountingPath path);
+// Which engine counts each motif on a path, by index in set order.
+struct MotifShares {
+  std::vector<std::uint32_t> anchored;  // the anchor index
+  std::vector<std::uint32_t> tabled;    // the word tables
+  std::vector<std::uint32_t> rest;      // the engine that advances every motif it holds
+};
+MotifShares ShareMotifs(const MotifSet& motifs, CountingPath path);
 
 // Makes the counters of one run on `path`, one per counting thread. The engines, when the
 // path takes them, are built here once and shared by them all (on kBest, the one for pieces
