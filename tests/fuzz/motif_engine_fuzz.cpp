@@ -1,8 +1,9 @@
 // The multi-motif engine against the per-motif reference count, in every kernel the
 // processor has, over the whole sequence and cut into overlapping chunks, and the anchor
-// index on every motif it can take when the sequence holds no code that needs the exact
-// path: any difference stops the run. The input is a motif list (one motif a line, until an empty
-// line) and then the sequence; every byte of either becomes a symbol (or no symbol) by its value.
+// index and the word tables on every motif they can take when the sequence holds no code
+// that needs the exact path: any difference stops the run. The input is a motif list (one motif a
+// line, until an empty line) and then the sequence; every byte of either becomes a symbol (or no
+// symbol) by its value.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "motifs/anchor_engine.h"
 #include "motifs/motif_engine.h"
 #include "motifs/motif_set.h"
+#include "motifs/word_table_engine.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -100,6 +102,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   anchor.Count(bytes_of_sequence, bytes_of_sequence.size(), counts);
   for (const std::uint32_t index : anchored) {
     Require(counts[index] == expected[index], "anchor index count differs from the reference");
+  }
+
+  // The word tables take the same sequences, with both kernels.
+  std::vector<std::uint32_t> tabled;
+  for (std::uint32_t index = 0; index < motifs.count; ++index) {
+    if (WordTableEngine::Takes(motifs.motifs[index])) tabled.push_back(index);
+  }
+  for (const bool vector_kernel : {false, true}) {
+    const WordTableEngine table(motifs.motifs, tabled, vector_kernel);
+    WordTableEngine::Scratch scratch;
+    std::vector<std::uint64_t> table_counts(motifs.count, 0);
+    table.Count(bytes_of_sequence, bytes_of_sequence.size(), table_counts, scratch);
+    for (const std::uint32_t index : tabled) {
+      Require(table_counts[index] == expected[index],
+              "word table count differs from the reference");
+    }
   }
   return 0;
 }

@@ -9,40 +9,10 @@
 #include <vector>
 
 #include "common/nucleotide.h"
+#include "tests/motifs/random_motifs.h"
 
-namespace {
-
-IUPAC_Motif MotifOf(const std::string& letters) { return IUPAC_Motif(letters); }
-
-// Random motifs over every symbol, mostly bases so that they hit; now and then a
-// palindrome made of a word and its reverse complement.
-std::vector<IUPAC_Motif> RandomMotifs(std::mt19937& random, std::size_t count) {
-  std::uniform_int_distribution<std::size_t> length(1, 24);
-  std::uniform_int_distribution<int> roll(0, 99);
-  std::uniform_int_distribution<std::size_t> symbol(0, NucleotideLetters.size() - 1);
-  std::uniform_int_distribution<std::size_t> base(0, 3);
-  std::vector<IUPAC_Motif> motifs;
-  for (std::size_t index = 0; index < count; ++index) {
-    std::string letters;
-    const std::size_t size = length(random);
-    for (std::size_t position = 0; position < size; ++position) {
-      letters +=
-          roll(random) < 75 ? NucleotideLetters[base(random)] : NucleotideLetters[symbol(random)];
-    }
-    IUPAC_Motif motif = MotifOf(letters);
-    if (roll(random) < 15) {
-      motif.codes.insert(motif.codes.end(), motif.revComplCodes.begin(), motif.revComplCodes.end());
-      motif.length = static_cast<std::uint32_t>(motif.codes.size());
-      motif.BuildReverseComplement();
-    }
-    motifs.push_back(motif);
-  }
-  motifs.push_back(MotifOf("NNNNNNNNNN"));
-  motifs.push_back(MotifOf("GAATTC"));
-  return motifs;
-}
-
-}  // namespace
+using test_support::MotifOf;
+using test_support::RandomMotifs;
 
 // Every indexable motif, on sequences of bases, N and codes that are no symbol, whole and
 // in overlapping pieces, counts what the reference count does.

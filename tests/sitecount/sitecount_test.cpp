@@ -204,7 +204,7 @@ TEST(CountingPath, ParsedFromTheKernelVariableAndEveryPathCountsAlike) {
       {"avx512", CountingPath::kAvx512}, {"pairwise", CountingPath::kPairwise},
       {nullptr, CountingPath::kBest},    {"", CountingPath::kBest},
       {"AVX2", CountingPath::kBest},     {"scalar ", CountingPath::kBest},
-      {"anchor", CountingPath::kAnchor}};
+      {"anchor", CountingPath::kAnchor}, {"table", CountingPath::kTable}};
   MotifSet motifs;
   std::istringstream motif_lines("ACGT\nGATC\nRYN\n");
   ASSERT_FALSE(ReadMotifs(motif_lines, motifs).has_value());
@@ -254,7 +254,8 @@ TEST(CountingPath, EveryPathAgreesWithTheReferenceOnRandomMotifsAndPieces) {
     std::vector<std::uint64_t> expected(motifs.motifs.size(), 0);
     MakeCounterFactory(motifs, CountingPath::kPairwise)()->Count(codes, start_limit, expected);
     for (const CountingPath path :
-         {CountingPath::kBest, CountingPath::kAnchor, CountingPath::kScalar, CountingPath::kAvx2}) {
+         {CountingPath::kBest, CountingPath::kAnchor, CountingPath::kTable, CountingPath::kScalar,
+          CountingPath::kAvx2}) {
       std::vector<std::uint64_t> counts(motifs.motifs.size(), 0);
       MakeCounterFactory(motifs, path)()->Count(codes, start_limit, counts);
       ASSERT_EQ(counts, expected) << "round " << round << ", path " << static_cast<int>(path);
