@@ -83,7 +83,7 @@ ci-test:
 # The command-line cases again with each counting path forced and with one thread, so
 # that every kernel the processor has runs end to end (one it lacks falls back).
 kernel-test: build
-	for kernel in scalar avx2 avx512 anchor pairwise; do \
+	for kernel in scalar avx2 avx512 anchor table pairwise; do \
 	  SITECOUNT_KERNEL=$$kernel ctest --preset release -L cli --parallel $(JOBS) || exit 1; \
 	done
 	for kernel in scalar avx2 avx512; do \
