@@ -52,7 +52,7 @@ struct Batch {
   std::vector<Row> rows;
   std::size_t rows_used = 0;
   bool last_row_goes_on = false;   // the last record goes on in the next batch
-  std::vector<std::string> texts;  // the formatted rows, one text per formatting share
+  std::vector<std::string> texts;  // the formatted rows in row order, in runs
 };
 
 // Cuts the input into batches. A long record is read in pieces; each piece after the
@@ -163,42 +163,54 @@ class BatchCounter {
     for (std::size_t index = 0; index < pool.size(); ++index) {
       counters_.push_back(settings.make_counter());
       row_counts_.emplace_back(settings.motif_count, 0);
-      piece_counts_.emplace_back(settings.motif_count, 0);
     }
   }
 
-  // Counts every piece of `batch`, then formats every finished row into batch.texts.
+  // Counts every piece of `batch` and formats every finished row into batch.texts, in
+  // row order. A row of one piece (any record shorter than a piece) is counted and
+  // formatted at once, in runs of rows that a thread takes together; the pieces of longer
+  // records are counted one by one, on every thread, and their rows formatted after.
   void Process(Batch& batch) {
-    std::atomic<std::size_t> next_piece{0};
+    PlanWork(batch);
+    std::atomic<std::size_t> next_item{0};
     pool_.Run([&](std::size_t thread_index) {
-      for (std::size_t index; (index = next_piece.fetch_add(1)) < batch.pieces_used;) {
-        Piece& piece = batch.pieces[index];
-        std::vector<std::uint64_t>& counts = piece_counts_[thread_index];
-        counts.assign(settings_.motif_count, 0);
-        counters_[thread_index]->Count(piece.codes, piece.start_limit, counts);
-        piece.counts.assign(counts.begin(), counts.end());
+      std::vector<std::uint64_t>& counts = row_counts_[thread_index];
+      for (std::size_t index; (index = next_item.fetch_add(1)) < items_.size();) {
+        const WorkItem& item = items_[index];
+        if (item.text == kNoText) {
+          Piece& piece = batch.pieces[item.first];
+          counts.assign(settings_.motif_count, 0);
+          counters_[thread_index]->Count(piece.codes, piece.start_limit, counts);
+          piece.counts.assign(counts.begin(), counts.end());
+          continue;
+        }
+        std::string& text = batch.texts[item.text];
+        text.clear();
+        for (std::size_t row_index = item.first; row_index < item.last; ++row_index) {
+          const Row& row = batch.rows[row_index];
+          const Piece& piece = batch.pieces[row.first_piece];
+          counts.assign(settings_.motif_count, 0);
+          counters_[thread_index]->Count(piece.codes, piece.start_limit, counts);
+          AppendPresenceRow(text, row.header, counts, settings_.output_format);
+        }
       }
     });
 
-    // Rows are formatted in contiguous shares, one text per share, so that the texts in
-    // order are the rows in order.
-    const std::size_t shares = counters_.size();
-    batch.texts.resize(shares);
-    pool_.Run([&](std::size_t thread_index) {
-      std::string& text = batch.texts[thread_index];
-      text.clear();
-      const std::size_t rows = batch.rows_used;
-      const std::size_t first = rows * thread_index / shares;
-      const std::size_t last = rows * (thread_index + 1) / shares;
-      std::vector<std::uint64_t>& counts = row_counts_[thread_index];
-      for (std::size_t row_index = first; row_index < last; ++row_index) {
-        if (row_index + 1 == rows && batch.last_row_goes_on) continue;
-        const bool carried = ContinuesCarry(batch, row_index);
-        SumRow(batch, row_index, counts);
-        AppendPresenceRow(text, carried ? carry_header_ : batch.rows[row_index].header, counts,
-                          settings_.output_format);
-      }
-    });
+    if (!long_rows_.empty()) {
+      std::atomic<std::size_t> next_row{0};
+      pool_.Run([&](std::size_t thread_index) {
+        std::vector<std::uint64_t>& counts = row_counts_[thread_index];
+        for (std::size_t index; (index = next_row.fetch_add(1)) < long_rows_.size();) {
+          const auto [row_index, text_index] = long_rows_[index];
+          std::string& text = batch.texts[text_index];
+          text.clear();
+          SumRow(batch, row_index, counts);
+          AppendPresenceRow(
+              text, ContinuesCarry(batch, row_index) ? carry_header_ : batch.rows[row_index].header,
+              counts, settings_.output_format);
+        }
+      });
+    }
 
     // A record that goes on keeps its counts, and its header, for the batch that ends it.
     if (batch.last_row_goes_on) {
@@ -239,11 +251,50 @@ class BatchCounter {
     }
   }
 
+  // Cuts the batch into work: runs of one-piece rows, each with a text of its own, and the
+  // pieces of every other row, which gets a text of its own too unless it goes on into
+  // the next batch. Texts are numbered in row order.
+  void PlanWork(Batch& batch) {
+    items_.clear();
+    long_rows_.clear();
+    std::size_t texts = 0;
+    for (std::size_t row_index = 0; row_index < batch.rows_used; ++row_index) {
+      const Row& row = batch.rows[row_index];
+      const bool goes_on = row_index + 1 == batch.rows_used && batch.last_row_goes_on;
+      if (row.piece_count == 1 && !goes_on && !ContinuesCarry(batch, row_index)) {
+        if (items_.empty() || items_.back().text == kNoText ||
+            items_.back().last - items_.back().first == kRowsPerItem) {
+          items_.push_back({row_index, row_index, texts++});
+        }
+        items_.back().last = row_index + 1;
+        continue;
+      }
+      for (std::size_t piece = 0; piece < row.piece_count; ++piece) {
+        items_.push_back({row.first_piece + piece, 0, kNoText});
+      }
+      if (!goes_on) long_rows_.emplace_back(row_index, texts++);
+    }
+    batch.texts.resize(texts);
+  }
+
+  // Rows of one piece that a thread counts and formats together: enough for the handing
+  // out to cost little, few enough for the threads to finish together.
+  static constexpr std::size_t kRowsPerItem = 64;
+  static constexpr std::size_t kNoText = std::numeric_limits<std::size_t>::max();
+  // Rows [first, last) of one piece each, formatted into texts[text]; or, with kNoText,
+  // the piece `first` of a longer row, counted into its own counts.
+  struct WorkItem {
+    std::size_t first;
+    std::size_t last;
+    std::size_t text;
+  };
+
   const PresenceSettings& settings_;
   WorkerPool& pool_;
   std::vector<std::unique_ptr<PieceCounter>> counters_;
   std::vector<std::vector<std::uint64_t>> row_counts_;
-  std::vector<std::vector<std::uint64_t>> piece_counts_;  // a piece's, as the counters add
+  std::vector<WorkItem> items_;
+  std::vector<std::pair<std::size_t, std::size_t>> long_rows_;  // row and its text
   std::vector<std::uint64_t> carry_;
   std::string carry_header_;
 };
@@ -257,12 +308,7 @@ bool WriteTexts(const Batch& batch, std::ostream& out) {
 
 // Hands the batch's texts to the writer thread; they come back empty, with the storage of
 // earlier ones to fill again.
-bool WriteTexts(Batch& batch, BackgroundWriter& writer) {
-  for (std::string& text : batch.texts) {
-    if (!writer.Write(text)) return false;
-  }
-  return true;
-}
+bool WriteTexts(Batch& batch, BackgroundWriter& writer) { return writer.Write(batch.texts); }
 
 bool IsOutOfMemory(const std::exception_ptr& error) {
   try {
@@ -276,6 +322,8 @@ bool IsOutOfMemory(const std::exception_ptr& error) {
   }
 }
 
+constexpr std::size_t kWriterDepth = 256;
+
 // One thread reads ahead, the pool counts and formats, and one more writes. Three batches
 // are enough for the reader never to wait on a free one while a batch is counted and one
 // is written.
@@ -285,7 +333,9 @@ PresenceOutcome::Status WriteRowsOnThreads(BatchFiller& filler, const PresenceSe
   WorkerPool pool(settings.threads - 1);
   BatchCounter counter(settings, pool);
   RecyclingQueue<Batch> queue(3);
-  BackgroundWriter writer(out);
+  // A batch hands over a text per run of rows: room for a few batches' worth, so that
+  // handing them over does not wait on each write.
+  BackgroundWriter writer(out, kWriterDepth);
   BackgroundTask reader(ProducerLoop(queue, [&](Batch& batch) { return filler.Fill(batch); }));
   Status status = Status::kDone;
   std::exception_ptr counting_error;
