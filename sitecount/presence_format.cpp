@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <string_view>
 
 #include "common/number_text.h"
@@ -12,11 +11,13 @@ namespace {
 constexpr int kFormatPresence = 0;
 constexpr int kFormatCount = 1;
 
-// A double as the stream writes it by default: "%g" with six significant digits.
+// A double as the stream writes it by default: "%g" with six significant digits, which
+// std::to_chars gives byte for byte (nan and inf included) at a fraction of the cost.
 void AppendDouble(std::string& text, double value) {
   char buffer[32];
-  const int length = std::snprintf(buffer, sizeof buffer, "%.*g", 6, value);
-  text.append(buffer, static_cast<std::size_t>(length));
+  const char* end =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 6).ptr;
+  text.append(buffer, static_cast<std::size_t>(end - buffer));
 }
 
 }  // namespace
