@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 
 #include "common/nucleotide.h"
@@ -89,6 +90,21 @@ std::vector<std::uint8_t> AnchorCountEngine::BaseMasks(const std::vector<Nucleot
     masks[position] = BaseMask(codes[position]);
   }
   return masks;
+}
+
+bool AnchorCountEngine::AnyNeedsExactPath(std::span<const std::uint8_t> codes) {
+  // A byte of 4 or more has a bit outside the two lowest; only then is each one looked at.
+  constexpr std::uint64_t kNoBase = 0xFCFCFCFCFCFCFCFCull;
+  std::uint64_t seen = 0;
+  std::size_t at = 0;
+  for (; at + 8 <= codes.size(); at += 8) {
+    std::uint64_t eight;
+    std::memcpy(&eight, codes.data() + at, sizeof eight);
+    seen |= eight;
+  }
+  for (; at < codes.size(); ++at) seen |= codes[at];
+  if ((seen & kNoBase) == 0) return false;
+  return std::any_of(codes.begin(), codes.end(), NeedsExactPath);
 }
 
 double AnchorCountEngine::AnchorRate(const IUPAC_Motif& motif) {

@@ -33,6 +33,9 @@ class AnchorCountEngine {
   // anchor does not apply: an ambiguity symbol or "-" in a sequence. A, C, G, T are
   // anchored; N, "+" and any code that is no symbol match nothing anyway.
   static bool NeedsExactPath(std::uint8_t code) { return code >= 4 && code < 16; }
+  // True when any of `codes` NeedsExactPath: eight at a time, as most pieces hold nothing
+  // but A, C, G and T.
+  static bool AnyNeedsExactPath(std::span<const std::uint8_t> codes);
 
   // True when no motif is indexed: Count has nothing to find.
   bool Empty() const { return patterns_.empty(); }

@@ -95,7 +95,7 @@ class SharedCounter : public PieceCounter {
   void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
              std::span<std::uint64_t> counts) override {
     const SharedEngines& engines = *engines_;
-    if (std::any_of(codes.begin(), codes.end(), AnchorCountEngine::NeedsExactPath)) {
+    if (AnchorCountEngine::AnyNeedsExactPath(codes)) {
       engines.All().Count(codes, start_limit, counts, scratch_);
       return;
     }
