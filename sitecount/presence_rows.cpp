@@ -4,13 +4,14 @@
 #include <atomic>
 #include <cstddef>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <utility>
 #include <vector>
 
-#include "common/background_writer.h"
 #include "common/thread_pool.h"
 #include "sitecount/presence_format.h"
 
@@ -170,13 +171,19 @@ class BatchCounter {
   // row order. A row of one piece (any record shorter than a piece) is counted and
   // formatted at once, in runs of rows that a thread takes together; the pieces of longer
   // records are counted one by one, on every thread, and their rows formatted after.
-  void Process(Batch& batch) {
+  // Each of `side_tasks` runs once, on whichever thread comes first, beside the counting.
+  void Process(Batch& batch, std::span<const std::function<void()>> side_tasks = {}) {
     PlanWork(batch);
     std::atomic<std::size_t> next_item{0};
+    const std::size_t item_count = side_tasks.size() + items_.size();
     pool_.Run([&](std::size_t thread_index) {
       std::vector<std::uint64_t>& counts = row_counts_[thread_index];
-      for (std::size_t index; (index = next_item.fetch_add(1)) < items_.size();) {
-        const WorkItem& item = items_[index];
+      for (std::size_t index; (index = next_item.fetch_add(1)) < item_count;) {
+        if (index < side_tasks.size()) {
+          side_tasks[index]();
+          continue;
+        }
+        const WorkItem& item = items_[index - side_tasks.size()];
         if (item.text == kNoText) {
           Piece& piece = batch.pieces[item.first];
           counts.assign(settings_.motif_count, 0);
@@ -306,9 +313,6 @@ bool WriteTexts(const Batch& batch, std::ostream& out) {
   return static_cast<bool>(out);
 }
 
-// Hands the batch's texts to the writer thread; they come back empty, with the storage of
-// earlier ones to fill again.
-bool WriteTexts(Batch& batch, BackgroundWriter& writer) { return writer.Write(batch.texts); }
 
 bool IsOutOfMemory(const std::exception_ptr& error) {
   try {
@@ -322,48 +326,46 @@ bool IsOutOfMemory(const std::exception_ptr& error) {
   }
 }
 
-constexpr std::size_t kWriterDepth = 256;
-
-// One thread reads ahead, the pool counts and formats, and one more writes. Three batches
-// are enough for the reader never to wait on a free one while a batch is counted and one
-// is written.
+// Every thread of the pool counts, and the pool also reads the next batch and writes the
+// last one: each pass over the pool hands those two tasks out first, beside the counting
+// of this batch, so that no thread of its own waits for a core, nor makes the pool wait
+// for one that has lost its core to it.
 PresenceOutcome::Status WriteRowsOnThreads(BatchFiller& filler, const PresenceSettings& settings,
                                            std::ostream& out) {
   using Status = PresenceOutcome::Status;
   WorkerPool pool(settings.threads - 1);
   BatchCounter counter(settings, pool);
-  RecyclingQueue<Batch> queue(3);
-  // A batch hands over a text per run of rows: room for a few batches' worth, so that
-  // handing them over does not wait on each write.
-  BackgroundWriter writer(out, kWriterDepth);
-  BackgroundTask reader(ProducerLoop(queue, [&](Batch& batch) { return filler.Fill(batch); }));
-  Status status = Status::kDone;
-  std::exception_ptr counting_error;
-  for (std::unique_ptr<Batch> batch; (batch = queue.TakeFilled()) != nullptr;) {
-    if (status == Status::kDone && counting_error == nullptr) {
-      try {
-        counter.Process(*batch);
-        if (!WriteTexts(*batch, writer)) status = Status::kWriteFailed;
-      } catch (...) {
-        counting_error = std::current_exception();
-      }
-      if (status != Status::kDone || counting_error != nullptr) queue.Stop();
-    }
-    queue.GiveFree(std::move(batch));
-  }
-  std::exception_ptr error;
+  Batch batches[3];
+  Batch* counting = &batches[0];
+  Batch* filling = &batches[1];
+  Batch* written = &batches[2];
+  bool count_next = filler.Fill(*counting);
+  bool write_next = false;  // `written` holds texts still to write
+  bool written_ok = true;
+  std::vector<std::function<void()>> tasks;
   try {
-    reader.Join();
+    while (count_next || write_next) {
+      bool filled = false;
+      tasks.clear();
+      if (count_next) tasks.emplace_back([&] { filled = filler.Fill(*filling); });
+      if (write_next) tasks.emplace_back([&] { written_ok = WriteTexts(*written, out); });
+      if (count_next) {
+        counter.Process(*counting, tasks);
+      } else {
+        tasks.front()();
+      }
+      if (!written_ok) return Status::kWriteFailed;
+      // The batch counted now waits to be written; the one written takes the next input.
+      write_next = count_next;
+      std::swap(written, counting);
+      std::swap(counting, filling);
+      count_next = count_next && filled;
+    }
   } catch (...) {
-    error = std::current_exception();
-  }
-  if (error == nullptr) error = counting_error;
-  if (!writer.Finish() && status == Status::kDone) status = Status::kWriteFailed;
-  if (error != nullptr) {
-    if (!IsOutOfMemory(error)) std::rethrow_exception(error);
+    if (!IsOutOfMemory(std::current_exception())) throw;
     return Status::kOutOfMemory;
   }
-  return status;
+  return Status::kDone;
 }
 
 PresenceOutcome::Status WriteRowsOnOneThread(BatchFiller& filler, const PresenceSettings& settings,
