@@ -1,7 +1,10 @@
 #include "sitecount/presence_format.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <string_view>
 
 #include "common/number_text.h"
@@ -42,14 +45,36 @@ void AppendPresenceRow(std::string& text, const std::string& header,
   // One loop per format, each without a branch on the usual cells: in a presence table
   // most counts are 0 and nearly all are below 10.
   if (output_format == kFormatCount) {
-    for (const std::uint64_t count : counts) {
-      *out++ = '\t';
-      if (count < 10) [[likely]] {
-        *out++ = static_cast<char>('0' + count);
-      } else {
-        out = std::to_chars(out, out + 20, count).ptr;
+    const auto append_cells = [&out](std::span<const std::uint64_t> cells_counts) {
+      for (const std::uint64_t count : cells_counts) {
+        *out++ = '\t';
+        if (count < 10) [[likely]] {
+          *out++ = static_cast<char>('0' + count);
+        } else {
+          out = std::to_chars(out, out + 20, count).ptr;
+        }
       }
+    };
+    // Sixteen cells at a time when they are all one digit: each a tab and the digit as one
+    // 16-bit store, a loop the compiler turns into vector instructions.
+    constexpr std::size_t kRun = 16;
+    std::size_t at = 0;
+    for (; at + kRun <= counts.size(); at += kRun) {
+      std::uint64_t largest = 0;
+      for (std::size_t k = 0; k < kRun; ++k) largest = std::max(largest, counts[at + k]);
+      if (largest >= 10) {
+        append_cells(counts.subspan(at, kRun));
+        continue;
+      }
+      for (std::size_t k = 0; k < kRun; ++k) {
+        const auto digit = static_cast<std::uint16_t>('0' + counts[at + k]);
+        const auto cell = static_cast<std::uint16_t>(
+            std::endian::native == std::endian::little ? '\t' | digit << 8 : digit | '\t' << 8);
+        std::memcpy(out + 2 * k, &cell, sizeof cell);
+      }
+      out += 2 * kRun;
     }
+    append_cells(counts.subspan(at));
   } else if (output_format == kFormatPresence) {
     for (const std::uint64_t count : counts) {
       *out++ = '\t';

@@ -33,7 +33,7 @@ struct PresenceSettings {
   int output_format = 1;  // 0 presence flags, 1 counts, other: empty cells
   std::size_t motif_count = 0;
   std::size_t longest_motif = 0;  // pieces of a long record overlap by this less one
-  std::size_t threads = 1;        // counting threads; above 1 a reader thread runs too
+  std::size_t threads = 1;        // counting threads; above 1 they also read and write
   std::size_t piece_residues = std::size_t{1} << 20;  // residues read per piece at most
   std::size_t batch_residues = std::size_t{1} << 21;  // residues per batch, about
   std::size_t batch_records = 1024;                   // records per batch at most
