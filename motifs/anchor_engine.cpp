@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/nucleotide.h"
+#include "motifs/base_words.h"
 
 namespace {
 
@@ -68,20 +69,6 @@ double Rate(const AnchorChoice& choice) {
          static_cast<double>(std::size_t{1} << (2 * choice.length));
 }
 
-// Calls add(word) for every word of A, C, G, T (2 bits a base, first base highest) that
-// the masks in [first, first + length) match.
-template <typename Add>
-void ForEachWord(const std::uint8_t* masks, std::size_t length, std::uint32_t prefix, Add&& add) {
-  if (length == 0) {
-    add(prefix);
-    return;
-  }
-  for (std::uint32_t base = 0; base < 4; ++base) {
-    if ((masks[0] & (1u << base)) == 0) continue;
-    ForEachWord(masks + 1, length - 1, (prefix << 2) | base, add);
-  }
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> AnchorCountEngine::BaseMasks(const std::vector<NucleotideCode>& codes) {
@@ -138,7 +125,7 @@ AnchorCountEngine::AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs,
                         static_cast<std::uint8_t>(choice.length == masks.size() ? 1 : 0)};
       // A short anchor goes under every word of eight that begins with it.
       const std::size_t padding = kLongestAnchor - choice.length;
-      ForEachWord(masks.data() + choice.offset, choice.length, 0, [&](std::uint32_t word) {
+      ForEachBaseWord(masks.data() + choice.offset, choice.length, 0, [&](std::uint32_t word) {
         for (std::uint32_t tail = 0; tail < (std::uint32_t{1} << (2 * padding)); ++tail) {
           words.emplace_back((word << (2 * padding)) | tail, entry);
         }

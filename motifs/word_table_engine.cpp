@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "motifs/anchor_engine.h"
+#include "motifs/base_words.h"
 #include "motifs/word_table_kernels.h"
 
 using word_table_kernels::kFullRows;
@@ -22,20 +23,6 @@ constexpr std::uint8_t kAnyBase = 15;
 
 std::size_t RowsOfLength(std::size_t letters) {
   return letters == kLetters ? 0 : kFullRows + ((std::size_t{1} << (2 * letters)) - 1) / 3;
-}
-
-// Calls add(word) for every word of `count` bases (2 bits a base, the first highest) whose
-// base i is one that allowed[i] takes.
-template <typename Add>
-void ForEachWord(const std::uint8_t* allowed, std::size_t count, std::uint32_t prefix, Add&& add) {
-  if (count == 0) {
-    add(prefix);
-    return;
-  }
-  for (std::uint32_t base = 0; base < 4; ++base) {
-    if ((allowed[0] & (1u << base)) != 0)
-      ForEachWord(allowed + 1, count - 1, (prefix << 2) | base, add);
-  }
 }
 
 bool AvxAvailable() {
@@ -103,7 +90,7 @@ void WordTableEngine::FillRows(Group& group, std::size_t bit,
     for (std::size_t letters = 0; letters <= kLetters; ++letters) {
       if (letters < kLetters && length > segment * kLetters + letters) continue;
       const std::size_t first_row = segment * kRowsPerSegment + RowsOfLength(letters);
-      ForEachWord(allowed, letters, 0, [&](std::uint32_t word) {
+      ForEachBaseWord(allowed, letters, 0, [&](std::uint32_t word) {
         const std::size_t row = first_row + word;
         // With one segment both strands take the same word: one row holds their OR.
         const std::size_t slot = group.segments == 1 ? 0 : strand;

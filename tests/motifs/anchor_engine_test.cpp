@@ -13,6 +13,7 @@
 
 using test_support::MotifOf;
 using test_support::RandomMotifs;
+using test_support::RandomResidueBytes;
 
 // Every indexable motif, on sequences of bases, N and codes that are no symbol, whole and
 // in overlapping pieces, counts what the reference count does.
@@ -27,15 +28,8 @@ TEST(AnchorCountEngine, AgreesWithTheReferenceCountWholeAndInPieces) {
       longest = std::max(longest, motifs[index].codes.size());
     }
     const AnchorCountEngine engine(motifs, indices);
-    std::uniform_int_distribution<int> roll(0, 99);
-    std::uniform_int_distribution<int> base(0, 3);
-    std::vector<std::uint8_t> bytes(1 + random() % 3000);
-    std::vector<NucleotideCode> codes(bytes.size());
-    for (std::size_t position = 0; position < bytes.size(); ++position) {
-      const int kind = roll(random);
-      bytes[position] = static_cast<std::uint8_t>(kind < 95 ? base(random) : kind < 98 ? 16 : 17);
-      codes[position] = bytes[position];
-    }
+    const std::vector<std::uint8_t> bytes = RandomResidueBytes(random, 1 + random() % 3000);
+    const std::vector<NucleotideCode> codes(bytes.begin(), bytes.end());
     std::vector<std::uint64_t> whole(motifs.size(), 0);
     engine.Count(bytes, bytes.size(), whole);
     std::vector<std::uint64_t> pieces(motifs.size(), 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,6 +39,19 @@ inline std::vector<IUPAC_Motif> RandomMotifs(std::mt19937& random, std::size_t c
   motifs.push_back(MotifOf("NNNNNNNNNN"));
   motifs.push_back(MotifOf("GAATTC"));
   return motifs;
+}
+
+// `size` residue codes as bytes: mostly bases, now and then N (16) or a code that is no
+// symbol (17).
+inline std::vector<std::uint8_t> RandomResidueBytes(std::mt19937& random, std::size_t size) {
+  std::uniform_int_distribution<int> roll(0, 99);
+  std::uniform_int_distribution<int> base(0, 3);
+  std::vector<std::uint8_t> bytes(size);
+  for (std::uint8_t& byte : bytes) {
+    const int kind = roll(random);
+    byte = static_cast<std::uint8_t>(kind < 95 ? base(random) : kind < 98 ? 16 : 17);
+  }
+  return bytes;
 }
 
 }  // namespace test_support

@@ -10,6 +10,7 @@
 
 using test_support::MotifOf;
 using test_support::RandomMotifs;
+using test_support::RandomResidueBytes;
 
 // More than one group of 256 motifs of 1 to 21 positions (every symbol, palindromes, runs
 // of N), on sequences of bases, N and codes that are no symbol, whole and in overlapping
@@ -23,15 +24,8 @@ TEST(WordTableEngine, AgreesWithTheReferenceCountInGroupsPiecesAndKernels) {
     for (std::uint32_t index = 0; index < motifs.size(); ++index) {
       if (WordTableEngine::Takes(motifs[index])) indices.push_back(index);
     }
-    std::uniform_int_distribution<int> roll(0, 99);
-    std::uniform_int_distribution<int> base(0, 3);
-    std::vector<std::uint8_t> bytes(1 + random() % 2000);
-    std::vector<NucleotideCode> codes(bytes.size());
-    for (std::size_t position = 0; position < bytes.size(); ++position) {
-      const int kind = roll(random);
-      bytes[position] = static_cast<std::uint8_t>(kind < 95 ? base(random) : kind < 98 ? 16 : 17);
-      codes[position] = bytes[position];
-    }
+    const std::vector<std::uint8_t> bytes = RandomResidueBytes(random, 1 + random() % 2000);
+    const std::vector<NucleotideCode> codes(bytes.begin(), bytes.end());
     for (const bool vector_kernel : {false, true}) {
       const WordTableEngine engine(motifs, indices, vector_kernel);
       WordTableEngine::Scratch scratch;
