@@ -313,7 +313,6 @@ bool WriteTexts(const Batch& batch, std::ostream& out) {
   return static_cast<bool>(out);
 }
 
-
 bool IsOutOfMemory(const std::exception_ptr& error) {
   try {
     std::rethrow_exception(error);
