@@ -10,23 +10,18 @@ BackgroundWriter::BackgroundWriter(std::ostream& out, std::size_t depth)
 // no longer matters.
 BackgroundWriter::~BackgroundWriter() { static_cast<void>(Finish()); }
 
-bool BackgroundWriter::Write(std::string& block) { return Write(std::span(&block, 1)); }
-
-bool BackgroundWriter::Write(std::span<std::string> blocks) {
+bool BackgroundWriter::Write(std::string& block) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock,
-                [&] { return pending_.empty() || pending_.size() + blocks.size() <= depth_; });
+  changed_.wait(lock, [this] { return pending_.size() < depth_; });
   if (failed_) {
-    for (std::string& block : blocks) block.clear();
+    block.clear();
     return false;
   }
-  for (std::string& block : blocks) {
-    pending_.push_back(std::move(block));
-    block.clear();
-    if (!spare_.empty()) {
-      block.swap(spare_.back());
-      spare_.pop_back();
-    }
+  pending_.push_back(std::move(block));
+  block.clear();
+  if (!spare_.empty()) {
+    block.swap(spare_.back());
+    spare_.pop_back();
   }
   lock.unlock();
   changed_.notify_all();

@@ -5,7 +5,6 @@
 #include <deque>
 #include <mutex>
 #include <ostream>
-#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,9 +24,6 @@ class BackgroundWriter {
   // than `depth` wait; `block` comes back empty, with the storage of an earlier block to fill
   // again where there is one. False once a write has failed.
   [[nodiscard]] bool Write(std::string& block);
-  // The same for several blocks at once, in order, with one wake of the writing thread:
-  // waits until they fit beside those waiting, or until none waits.
-  [[nodiscard]] bool Write(std::span<std::string> blocks);
 
   // Waits until every block is written; false when any write failed.
   [[nodiscard]] bool Finish();
