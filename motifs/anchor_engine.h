@@ -40,11 +40,24 @@ class AnchorCountEngine {
   // True when no motif is indexed: Count has nothing to find.
   bool Empty() const { return patterns_.empty(); }
 
+  // Working memory of one thread for Count, reused between calls: the residues of a piece
+  // as bit planes, eight to a byte, for the check of a candidate.
+  struct Scratch {
+    std::vector<std::uint8_t> low;    // bit 0 of each base's code
+    std::vector<std::uint8_t> high;   // bit 1 of each base's code
+    std::vector<std::uint8_t> other;  // set where the residue is no base
+  };
+
   // Adds to counts[m] the number of start positions p of each indexed motif m with
   // p < start_limit and p + length(m) <= codes.size(). `codes` are residue codes as bytes,
   // none of which NeedsExactPath.
   void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
-             std::span<std::uint64_t> counts) const;
+             std::span<std::uint64_t> counts, Scratch& scratch) const;
+  void Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
+             std::span<std::uint64_t> counts) const {
+    Scratch scratch;
+    Count(codes, start_limit, counts, scratch);
+  }
 
  private:
   // An anchor of one strand of one motif, in the bucket of each word it matches.
@@ -56,11 +69,23 @@ class AnchorCountEngine {
     std::uint8_t whole;     // 1: the anchor is the whole strand, which then needs no check
   };
   struct Pattern {
+    // Of a motif of up to kBitCheckLength positions, per strand and base code: bit i set
+    // when position i takes the base. A window is checked against them at once.
+    std::uint64_t takes[2][4];
     std::uint32_t motif;
     std::uint32_t length;
     std::size_t forward;  // base masks of the motif, in masks_
     std::size_t reverse;  // base masks of its reverse complement, in masks_
   };
+  // The bit planes of the piece being counted, each padded with eight bytes.
+  struct Planes {
+    const std::uint8_t* low;
+    const std::uint8_t* high;
+    const std::uint8_t* other;
+  };
+  // The longest motif checked against bit planes: a window is read as eight bytes from the
+  // byte of its first position, which hold 56 positions from it whatever its bit.
+  static constexpr std::size_t kBitCheckLength = 56;
   // Anchors by word (2 bits a base, the first base highest): the entries of word w are
   // entries[starts[w]] to entries[starts[w + 1]].
   struct Table {
@@ -72,8 +97,14 @@ class AnchorCountEngine {
   static void Fill(Table& table, std::size_t length,
                    std::vector<std::pair<std::uint32_t, Entry>>& anchors);
   // Counts the start `start` of the entry's strand when it matches there.
-  void CountCandidate(const std::uint8_t* data, std::size_t size, std::size_t start_limit,
-                      std::size_t start, const Entry& entry, std::span<std::uint64_t> counts) const;
+  void CountCandidate(const std::uint8_t* data, const Planes& planes, std::size_t size,
+                      std::size_t start_limit, std::size_t start, const Entry& entry,
+                      std::span<std::uint64_t> counts) const;
+  // Counts the anchors shorter than eight that end in the last bases of a run, where no
+  // word of eight covers them: `word` holds the run's last bases and `run` its length.
+  void FinishRun(const std::uint8_t* data, const Planes& planes, std::size_t size,
+                 std::size_t start_limit, std::size_t run_end, std::uint32_t word, std::size_t run,
+                 std::span<std::uint64_t> counts) const;
   bool Matches(const std::uint8_t* codes, std::size_t mask_offset, std::size_t length) const;
 
   std::vector<Pattern> patterns_;
