@@ -113,20 +113,23 @@ void WordTableEngine::Count(std::span<const std::uint8_t> codes, std::size_t sta
   bounds.clear();
   std::size_t run_start = 0;
   for (std::size_t at = 0; at < size;) {
-    // Eight codes at a time: a byte of 4 or more has a bit outside the two lowest.
+    // Eight codes at a time: a byte of 4 or more has a bit outside the two lowest. The last
+    // eight are read from the end back and shifted, so that no code is looked at alone.
     constexpr std::uint64_t kNoBase = 0xFCFCFCFCFCFCFCFCull;
+    std::uint64_t eight = 0;
     if (at + 8 <= size) {
-      std::uint64_t eight;
       std::memcpy(&eight, codes.data() + at, sizeof eight);
-      if ((eight & kNoBase) == 0) {
-        at += 8;
-        continue;
-      }
-      at += static_cast<std::size_t>(std::countr_zero(eight & kNoBase)) / 8;
-    } else if (codes[at] < 4) {
-      ++at;
+    } else if (size >= 8) {
+      std::memcpy(&eight, codes.data() + size - 8, sizeof eight);
+      eight >>= 8 * (at + 8 - size);
+    } else {
+      std::memcpy(&eight, codes.data() + at, size - at);
+    }
+    if ((eight & kNoBase) == 0) {
+      at += 8;
       continue;
     }
+    at += static_cast<std::size_t>(std::countr_zero(eight & kNoBase)) / 8;
     if (at > run_start) bounds.insert(bounds.end(), {run_start, at});
     run_start = ++at;
   }
