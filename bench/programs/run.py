@@ -44,7 +44,7 @@ class Job:
         self.stdout_path = stdout_path  # where standard output goes; discarded when None
         self.input_path = input_path  # for the MB/s column
         self.env = env or {}
-        self.output = output          # a file to compare between the jobs of one group
+        self.output = output          # the file it writes: compared within a group
         self.group = group
         self.floor = floor            # name of the job this one is compared with
         self.cwd = cwd
@@ -214,13 +214,15 @@ def main():
         coefficients = data_file("coefficients.tab")
         echo = build_echo(work)
         if echo is not None:
-            jobs.append(Job("echo presence.tab", [echo, presence, os.path.join(work, "echo.tab")],
-                            input_path=presence, cwd=work))
+            echoed = os.path.join(work, "echo.tab")
+            jobs.append(Job("echo presence.tab", [echo, presence, echoed], input_path=presence,
+                            output=echoed, cwd=work))
+        copied = os.path.join(work, "cat.tab")
         jobs.append(Job("cat presence.tab", ["cat", presence], input_path=presence, cwd=work,
-                        stdout_path=os.path.join(work, "cat.tab")))
-        jobs.append(Job("Scorefit", [scorefit, coefficients, presence,
-                                     os.path.join(work, "predicted.tab")],
-                        input_path=presence,
+                        stdout_path=copied, output=copied))
+        predicted = os.path.join(work, "predicted.tab")
+        jobs.append(Job("Scorefit", [scorefit, coefficients, presence, predicted],
+                        input_path=presence, output=predicted,
                         floor="echo presence.tab" if echo else "cat presence.tab", cwd=work))
 
     base_env = {key: value for key, value in os.environ.items()
