@@ -193,6 +193,9 @@ class BatchCounter {
         }
         std::string& text = batch.texts[item.text];
         text.clear();
+        // Room for the rows at once, as most rows need it: a text that grew by doubling
+        // would touch twice its memory, fresh pages that each cost a fault.
+        text.reserve((item.last - item.first) * RowBytes());
         for (std::size_t row_index = item.first; row_index < item.last; ++row_index) {
           const Row& row = batch.rows[row_index];
           const Piece& piece = batch.pieces[row.first_piece];
@@ -230,6 +233,10 @@ class BatchCounter {
   }
 
  private:
+  // The bytes of a usual row: a tab and one digit per motif, the score, its logarithm and
+  // the line's end.
+  std::size_t RowBytes() const { return 2 * settings_.motif_count + 32; }
+
   // True for the first row of a batch when it goes on with a record that an earlier batch
   // began: its header and the counts so far are in the carry.
   static bool ContinuesCarry(const Batch& batch, std::size_t row_index) {
