@@ -196,8 +196,6 @@ inline std::uint8_t GatherLowBits(std::uint64_t bytes) {
   return static_cast<std::uint8_t>((bytes * 0x0102040810204080ull) >> 56);
 }
 
-}  // namespace
-
 // True when the strand whose bases are `takes` matches at `start`: every position holds a
 // base, and one the strand takes there.
 inline bool MatchesBits(const std::uint64_t* takes, const std::uint8_t* low,
@@ -210,6 +208,8 @@ inline bool MatchesBits(const std::uint64_t* takes, const std::uint8_t* low,
   const std::uint64_t window = (std::uint64_t{1} << length) - 1;
   return ((~taken | Window(other, start)) & window) == 0;
 }
+
+}  // namespace
 
 inline void AnchorCountEngine::CountCandidate(const std::uint8_t* data, const Planes& planes,
                                               std::size_t size, std::size_t start_limit,
