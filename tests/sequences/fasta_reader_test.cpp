@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,38 @@ TEST(FastaReader, RecordsLeftUnreadAreSkippedAndAFailedReadEndsTheInput) {
   EXPECT_EQ(reader.AppendResidues(codes, 10), 2u);
   EXPECT_FALSE(reader.Next(record));
   EXPECT_TRUE(reader.failed());
+}
+
+TEST(FastaReader, ByteCodesAreTheCodesOnAnyText) {
+  // Runs of bases in either case, which byte codes take sixteen at a time, broken by every
+  // other byte value, line ends and headers; read in pieces of random size both ways.
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    while (text.size() < 3000) {
+      const int run = std::uniform_int_distribution<int>(0, 50)(random);
+      for (int i = 0; i < run; ++i) text += "ACGTacgt"[random() % 8];
+      text += random() % 4 == 0 ? '\n' : static_cast<char>(random() % 256);
+    }
+    const std::size_t piece = std::uniform_int_distribution<std::size_t>(1, 2000)(random);
+    TrickleSource codes_source(text, 1 << 20);
+    TrickleSource bytes_source(text, 1 << 20);
+    FastaReader codes_reader(codes_source);
+    FastaReader bytes_reader(bytes_source);
+    std::string header;
+    std::vector<NucleotideCode> codes;
+    std::vector<std::uint8_t> bytes;
+    for (;;) {
+      const std::size_t got = codes_reader.AppendResidues(codes, piece);
+      ASSERT_EQ(bytes_reader.AppendResidues(bytes, piece), got);
+      if (got > 0) continue;
+      const bool more = codes_reader.NextHeader(header);
+      ASSERT_EQ(bytes_reader.NextHeader(header), more);
+      if (!more) break;
+    }
+    ASSERT_TRUE(std::equal(codes.begin(), codes.end(), bytes.begin(), bytes.end()))
+        << "round " << round;
+  }
 }
 
 }  // namespace
