@@ -30,40 +30,49 @@ std::size_t ConvertResidueText(const char* text, std::size_t count, Code* out) {
 }
 
 #if defined(__SSE2__)
-// The same for byte codes, sixteen characters at a time where all sixteen are bases (A, C,
-// G or T, in either case), as nearly all of a genome's are; any other sixteen go one by
-// one. Every x86-64 processor has these instructions.
-std::size_t ConvertResidueText(const char* text, std::size_t count, std::uint8_t* out) {
+// True when the sixteen characters at `text` are all bases (A, C, G or T, in either case);
+// `codes` then holds their codes.
+bool SixteenBases(const char* text, __m128i& codes) {
   static_assert(nucleotide_detail::kSequenceCodeOf['A'] == 0 &&
                 nucleotide_detail::kSequenceCodeOf['T'] == 1 &&
                 nucleotide_detail::kSequenceCodeOf['G'] == 2 &&
                 nucleotide_detail::kSequenceCodeOf['C'] == 3);
-  const __m128i lower_case = _mm_set1_epi8(0x20);
-  const __m128i letter_a = _mm_set1_epi8('a');
-  const __m128i letter_t = _mm_set1_epi8('t');
-  const __m128i letter_g = _mm_set1_epi8('g');
-  const __m128i letter_c = _mm_set1_epi8('c');
+  // Setting bit 5 turns the capitals into small letters and no other byte into one.
+  const __m128i letters =
+      _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_set1_epi8(0x20));
+  const __m128i is_t = _mm_cmpeq_epi8(letters, _mm_set1_epi8('t'));
+  const __m128i is_g = _mm_cmpeq_epi8(letters, _mm_set1_epi8('g'));
+  const __m128i is_c = _mm_cmpeq_epi8(letters, _mm_set1_epi8('c'));
+  const __m128i is_base = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(letters, _mm_set1_epi8('a')), is_t), _mm_or_si128(is_g, is_c));
+  if (_mm_movemask_epi8(is_base) != 0xFFFF) return false;
+  // Each comparison is all ones where it holds: T 1, G 2, C 3, A none of them, 0.
+  codes = _mm_or_si128(
+      _mm_and_si128(is_t, _mm_set1_epi8(1)),
+      _mm_or_si128(_mm_and_si128(is_g, _mm_set1_epi8(2)), _mm_and_si128(is_c, _mm_set1_epi8(3))));
+  return true;
+}
+
+// The same for byte codes, sixteen characters at a time where all sixteen are bases, as
+// nearly all of a genome's are; any other sixteen go one by one. Every x86-64 processor
+// has these instructions.
+std::size_t ConvertResidueText(const char* text, std::size_t count, std::uint8_t* out) {
   std::size_t kept = 0;
   std::size_t at = 0;
+  __m128i codes;
   for (; at + 16 <= count; at += 16) {
-    // Setting bit 5 turns the capitals into small letters and no other byte into one.
-    const __m128i letters =
-        _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)), lower_case);
-    const __m128i is_t = _mm_cmpeq_epi8(letters, letter_t);
-    const __m128i is_g = _mm_cmpeq_epi8(letters, letter_g);
-    const __m128i is_c = _mm_cmpeq_epi8(letters, letter_c);
-    const __m128i is_base = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(letters, letter_a), is_t),
-                                         _mm_or_si128(is_g, is_c));
-    if (_mm_movemask_epi8(is_base) != 0xFFFF) {
+    if (SixteenBases(text + at, codes)) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kept), codes);
+      kept += 16;
+    } else {
       kept += ConvertResidueText<std::uint8_t>(text + at, 16, out + kept);
-      continue;
     }
-    // Each comparison is all ones where it holds: T 1, G 2, C 3, A none of them, 0.
-    const __m128i codes = _mm_or_si128(
-        _mm_and_si128(is_t, _mm_set1_epi8(1)),
-        _mm_or_si128(_mm_and_si128(is_g, _mm_set1_epi8(2)), _mm_and_si128(is_c, _mm_set1_epi8(3))));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kept), codes);
-    kept += 16;
+  }
+  // The end of a line whose characters so far were all bases: its last sixteen, which
+  // write the codes of the ones before them again, unchanged.
+  if (at < count && count >= 16 && kept == at && SixteenBases(text + count - 16, codes)) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + count - 16), codes);
+    return count;
   }
   return kept + ConvertResidueText<std::uint8_t>(text + at, count - at, out + kept);
 }
