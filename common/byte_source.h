@@ -40,7 +40,7 @@ class BlockBuffer {
   bool failed() const { return failed_; }
 
  private:
-  static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+  static constexpr std::size_t kBlockSize = std::size_t{1} << 18;
 
   ByteSource& source_;
   std::unique_ptr<char[]> data_;
