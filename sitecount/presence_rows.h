@@ -37,8 +37,9 @@ struct PresenceSettings {
   std::size_t piece_residues = std::size_t{1} << 20;  // residues read per piece at most
   std::size_t batch_residues = std::size_t{1} << 21;  // residues per batch, about
   std::size_t batch_records = 1024;                   // records per batch at most
-  // Bytes of piece counts per batch at most (4 a motif and piece), so that the memory of a
-  // batch does not grow with the motif count; a batch holds one piece at least.
+  // Bounds a batch by its motif count, at 4 bytes a motif and piece, so that the memory of
+  // a batch (its rows' texts above all) does not grow with the motif count; a batch holds
+  // one piece at least.
   std::size_t batch_count_bytes = std::size_t{1} << 21;
   // Makes the counter of one thread; called once per counting thread.
   std::function<std::unique_ptr<PieceCounter>()> make_counter;

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
+#include <new>
 #include <random>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -194,6 +198,67 @@ TEST(WritePresenceRows, BatchesBoundByCountBytesKeepTheRows) {
       std::ostringstream out;
       EXPECT_EQ(WritePresenceRows(reader, settings, out).status, PresenceOutcome::Status::kDone);
       EXPECT_EQ(out.str(), expected);
+    }
+  }
+}
+
+// A failure on one thread, a write that fails or a counter out of memory, ends the run on
+// every thread with its status, wherever the batches stood; none waits for the others.
+TEST(WritePresenceRows, AFailureOnOneThreadStopsEveryThread) {
+  // Fails every write once `room` bytes have gone through.
+  class FullBuffer : public std::streambuf {
+   public:
+    explicit FullBuffer(std::size_t room) : room_(room) {}
+
+   protected:
+    std::streamsize xsputn(const char*, std::streamsize count) override {
+      if (static_cast<std::size_t>(count) > room_) return 0;
+      room_ -= static_cast<std::size_t>(count);
+      return count;
+    }
+    int_type overflow(int_type) override {
+      return xsputn(nullptr, 1) == 1 ? 0 : traits_type::eof();
+    }
+
+   private:
+    std::size_t room_;
+  };
+  // Runs out of memory at the `failing`th piece that any thread counts.
+  class FailingCounter : public PieceCounter {
+   public:
+    FailingCounter(std::atomic<int>& pieces, int failing) : pieces_(pieces), failing_(failing) {}
+    void Count(std::span<const std::uint8_t>, std::size_t, std::span<std::uint64_t>) override {
+      if (++pieces_ == failing_) throw std::bad_alloc();
+    }
+
+   private:
+    std::atomic<int>& pieces_;
+    int failing_;
+  };
+  std::string fasta;
+  for (int record = 0; record < 3000; ++record) fasta += ">r\tx\t1\nACGTACGTAC\n";
+  for (const std::size_t threads : {2, 3, 8}) {
+    for (const int failing : {1, 700, 2999}) {
+      SCOPED_TRACE(::testing::Message() << threads << " threads, failing at " << failing);
+      std::atomic<int> pieces{0};
+      PresenceSettings settings;
+      settings.motif_count = 1;
+      settings.longest_motif = 4;
+      settings.threads = threads;
+      settings.make_counter = [&] { return std::make_unique<FailingCounter>(pieces, failing); };
+      MemorySource source(fasta);
+      FastaReader reader(source);
+      std::ostringstream out;
+      EXPECT_EQ(WritePresenceRows(reader, settings, out).status,
+                PresenceOutcome::Status::kOutOfMemory);
+
+      settings.make_counter = [&] { return std::make_unique<FailingCounter>(pieces, 0); };
+      FullBuffer full(static_cast<std::size_t>(failing) * 2);  // rows are 6 bytes
+      std::ostream full_out(&full);
+      MemorySource again(fasta);
+      FastaReader again_reader(again);
+      EXPECT_EQ(WritePresenceRows(again_reader, settings, full_out).status,
+                PresenceOutcome::Status::kWriteFailed);
     }
   }
 }
