@@ -36,7 +36,10 @@ struct PresenceSettings {
   std::size_t threads = 1;        // counting threads; above 1 they also read and write
   std::size_t piece_residues = std::size_t{1} << 20;  // residues read per piece at most
   std::size_t batch_residues = std::size_t{1} << 21;  // residues per batch, about
-  std::size_t batch_records = 1024;                   // records per batch at most
+  // Records per batch at most: few enough that the threads finish a small input together
+  // (5,000 peaks on two threads took 9 % less time than at 1,024), many enough that the
+  // reading and writing of each batch cost little.
+  std::size_t batch_records = 256;
   // Bounds a batch by its motif count, at 4 bytes a motif and piece, so that the memory of
   // a batch (its rows' texts above all) does not grow with the motif count; a batch holds
   // one piece at least.
