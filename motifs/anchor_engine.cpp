@@ -104,6 +104,9 @@ double AnchorCountEngine::AnchorRate(const IUPAC_Motif& motif) {
 
 AnchorCountEngine::AnchorCountEngine(const std::vector<IUPAC_Motif>& motifs,
                                      std::span<const std::uint32_t> indices) {
+  // No motif, no tables: a quarter of a megabyte of buckets would cost a run on a few
+  // records more than its counting.
+  if (indices.empty()) return;
   std::vector<std::pair<std::uint32_t, Entry>> words;
   std::array<std::vector<std::pair<std::uint32_t, Entry>>, kLongestAnchor> short_anchors;
   for (const std::uint32_t motif_index : indices) {
@@ -260,6 +263,7 @@ void AnchorCountEngine::FinishRun(const std::uint8_t* data, const Planes& planes
 
 void AnchorCountEngine::Count(std::span<const std::uint8_t> codes, std::size_t start_limit,
                               std::span<std::uint64_t> counts, Scratch& scratch) const {
+  if (Empty()) return;
   const std::size_t size = codes.size();
   const std::uint8_t* data = codes.data();
   // The bit planes, eight residues at a time: a code of 4 or more is no base.
