@@ -62,12 +62,21 @@ WordTableEngine::WordTableEngine(const std::vector<IUPAC_Motif>& motifs,
                                             std::min(order.size(), first + kMotifsPerGroup)));
     group.segments = Segments(motifs[group.motifs.front()].codes.size());
     group.rows.assign(group.segments * kRowsPerSegment * kRowWords, 0);
+    std::vector<std::uint64_t> past_end(group.segments * kRowWords, 0);
     for (std::size_t bit = 0; bit < group.motifs.size(); ++bit) {
       const IUPAC_Motif& motif = motifs[group.motifs[bit]];
-      FillRows(group, bit, AnchorCountEngine::BaseMasks(motif.codes), 0);
+      FillRows(group, bit, AnchorCountEngine::BaseMasks(motif.codes), 0, past_end);
       // A palindrome's reverse strand would find the same starts: its rows stay empty.
       if (motif.codes != motif.revComplCodes) {
-        FillRows(group, bit, AnchorCountEngine::BaseMasks(motif.revComplCodes), 1);
+        FillRows(group, bit, AnchorCountEngine::BaseMasks(motif.revComplCodes), 1, past_end);
+      }
+    }
+    for (std::size_t segment = 0; segment < group.segments; ++segment) {
+      for (std::size_t row = 0; row < kRowsPerSegment; ++row) {
+        for (std::size_t word = 0; word < kRowWords; ++word) {
+          group.rows[(segment * kRowsPerSegment + row) * kRowWords + word] |=
+              past_end[segment * kRowWords + word];
+        }
       }
     }
   }
@@ -76,12 +85,20 @@ WordTableEngine::WordTableEngine(const std::vector<IUPAC_Motif>& motifs,
 // Sets the motif's bit in every row its strand takes: in segment s, the full row of each
 // word that its positions 3s to 3s + 2 match (positions past its end take any base), and
 // the row of each shorter word of r bases that its positions match when it ends within
-// them, as a start near the end of a run then needs.
+// them, as a start near the end of a run then needs. A segment wholly past its end takes
+// every word: the bit goes to `past_end`.
 void WordTableEngine::FillRows(Group& group, std::size_t bit,
-                               const std::vector<std::uint8_t>& masks, std::size_t strand) const {
+                               const std::vector<std::uint8_t>& masks, std::size_t strand,
+                               std::vector<std::uint64_t>& past_end) const {
   const std::size_t length = masks.size();
   const std::uint64_t bit_value = std::uint64_t{1} << (bit % kWordBits);
+  // With one segment both strands take the same word: one row holds their OR.
+  const std::size_t slot = group.segments == 1 ? 0 : strand;
   for (std::size_t segment = 0; segment < group.segments; ++segment) {
+    if (segment * kLetters >= length) {
+      past_end[segment * kRowWords + slot * kVectorWords + bit / kWordBits] |= bit_value;
+      continue;
+    }
     std::uint8_t allowed[kLetters];
     for (std::size_t letter = 0; letter < kLetters; ++letter) {
       const std::size_t position = segment * kLetters + letter;
@@ -92,8 +109,6 @@ void WordTableEngine::FillRows(Group& group, std::size_t bit,
       const std::size_t first_row = segment * kRowsPerSegment + RowsOfLength(letters);
       ForEachBaseWord(allowed, letters, 0, [&](std::uint32_t word) {
         const std::size_t row = first_row + word;
-        // With one segment both strands take the same word: one row holds their OR.
-        const std::size_t slot = group.segments == 1 ? 0 : strand;
         group.rows[row * kRowWords + slot * kVectorWords + bit / kWordBits] |= bit_value;
       });
     }

@@ -54,8 +54,10 @@ class WordTableEngine {
     std::vector<std::uint64_t> rows;    // segment, row, strand, word
   };
 
+  // `past_end` gathers, per segment, the bits of the strands that end before it: every row
+  // of such a segment takes them, set at once for the whole group.
   void FillRows(Group& group, std::size_t bit, const std::vector<std::uint8_t>& masks,
-                std::size_t strand) const;
+                std::size_t strand, std::vector<std::uint64_t>& past_end) const;
 
   std::vector<Group> groups_;
   bool vector_kernel_ = false;
